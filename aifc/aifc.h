@@ -1,0 +1,98 @@
+// AIFF-C reader: the chunk walk over a "FORM"/"AIFC" container, the COMM
+// fields and the 80-bit extended sample rate.
+//
+// Every number in an AIFF-C file is big-endian and is assembled byte by byte,
+// so nothing here depends on the host's byte order.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace aifconv {
+
+struct Run;
+
+// Sound data encodings the converter reads (the COMM compression type).
+enum Codec : int {
+  Ima4 = 1,  // "ima4": 34-byte IMA ADPCM packets of 64 samples
+  Sowt = 2,  // "sowt": 16-bit little-endian PCM
+  Sdx2 = 3,  // "SDX2": one 8-bit square-root delta code per sample
+};
+
+// Result of read_chunk_header; the walk dispatches on it.
+enum ChunkKind : int {
+  EndOfFile = -3,       // no byte could be read and the input is at its end
+  UnhandledChunk = -2,  // complete header, identifier not one of the four known
+  ReadFailure = -1,     // read error, short header or form type, or not "AIFC"
+  FormAifc = 1,         // "FORM" followed by form type "AIFC"
+  Comm = 2,
+  Fver = 3,
+  Ssnd = 4,
+};
+
+// Bit set of the chunks the walk has accepted so far.
+enum ChunkSeen : unsigned {
+  SeenForm = 1,
+  SeenComm = 2,
+  SeenFver = 4,
+  SeenSsnd = 8,
+};
+
+// The stream description gathered by the walk.
+struct SoundFormat {
+  unsigned channels = 0;    // 1 or 2 once accepted
+  std::uint32_t frames = 0;  // packets per channel for ima4, sample frames otherwise
+  unsigned bits = 0;        // always 16 once accepted
+  long double rate = 0;     // unrounded
+  Codec codec = Sowt;
+  std::uint64_t data_start = 0;  // absolute input position of the first sound byte
+};
+
+// The AIFF-C version 1 stamp an FVER chunk must hold.
+constexpr std::uint32_t kAifcVersion1 = 0xA2805140u;
+
+// Read a big-endian 16- or 32-bit unsigned value from p.
+inline std::uint16_t get_be16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>((static_cast<unsigned>(p[0]) << 8) | p[1]);
+}
+inline std::uint32_t get_be32(const std::uint8_t* p) {
+  return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+         (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+}
+
+// Four identifier bytes as a C string for "%s"; a zero byte among them ends
+// the printed text early, as it would in any C string.
+struct IdText {
+  char text[5];
+};
+inline IdText id_text(const std::uint8_t id[4]) {
+  IdText t;
+  std::memcpy(t.text, id, 4);
+  t.text[4] = '\0';
+  return t;
+}
+
+// Read one 8-byte chunk header from the run's input. *size receives the
+// stored size (minus 4 for the container, so that it counts only the chunks
+// inside it) whenever a whole header was read without a stream error.
+// Prints the unsupported-type message or the unhandled-chunk warning itself.
+ChunkKind read_chunk_header(Run& run, std::uint32_t* size);
+
+// Walk every chunk of the container. Returns kContinue with `format` complete
+// (COMM and SSND both accepted), or the status of the failure exit it took.
+int walk_chunks(Run& run, SoundFormat& format);
+
+// Decode and validate the 22 fixed COMM bytes into `format`. Returns true when
+// accepted; on rejection the two-line message has been printed to run.err.
+bool parse_comm(Run& run, const std::uint8_t comm[22], SoundFormat& format);
+
+// Convert a big-endian IEEE 754 80-bit extended real to long double, exactly
+// for every result in the normal range; never a NaN (may be an infinity).
+long double extended_to_rate(const std::uint8_t bytes[10]);
+
+// Truncate an accepted rate (0 < rate < 1e7) toward zero, printing the
+// truncation warning to run.err when a fraction is lost.
+std::int32_t integer_rate(Run& run, long double rate);
+
+}  // namespace aifconv

@@ -1,0 +1,98 @@
+// "SDX2": square-root delta exact. Each code is a signed byte s standing for
+// 2 * s * |s|; an odd code adds that to the channel's previous sample (16-bit
+// wrap-around, no limit), an even code replaces it.
+#include <array>
+#include <cstdlib>
+
+#include "codecs/codecs.h"
+#include "driver/run.h"
+
+namespace aifconv {
+
+namespace {
+
+// 2 * s * |s| for every code, as the 16-bit pattern added or stored.
+constexpr std::array<std::uint16_t, 256> make_sdx2_squares() {
+  std::array<std::uint16_t, 256> t{};
+  for (int b = 0; b < 256; ++b) {
+    const int s = b < 128 ? b : b - 256;
+    const int square = 2 * s * (s < 0 ? -s : s);  // -32768 .. 32258
+    t[static_cast<std::size_t>(b)] = static_cast<std::uint16_t>(square & 0xFFFF);
+  }
+  return t;
+}
+constexpr std::array<std::uint16_t, 256> sdx2_squares = make_sdx2_squares();
+
+// One code: keep the previous sample only for an odd code.
+inline std::uint16_t sdx2_step(std::uint16_t prev, std::uint8_t code) {
+  const std::uint16_t keep = static_cast<std::uint16_t>(0u - (code & 1u));
+  return static_cast<std::uint16_t>((prev & keep) + sdx2_squares[code]);
+}
+
+inline void store(std::uint8_t* out, std::uint16_t v) {
+  out[0] = static_cast<std::uint8_t>(v);
+  out[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+}  // namespace
+
+void decode_sdx2(const std::uint8_t* in, std::size_t count, unsigned channels,
+                 std::uint16_t* prev, std::uint8_t* out) {
+  if (channels == 1) {
+    std::uint16_t v = prev[0];
+    for (std::size_t i = 0; i < count; ++i) {
+      v = sdx2_step(v, in[i]);
+      store(out + 2 * i, v);
+    }
+    prev[0] = v;
+    return;
+  }
+  std::uint16_t left = prev[0], right = prev[1];
+  std::size_t i = 0;
+  for (; i + 2 <= count; i += 2) {
+    left = sdx2_step(left, in[i]);
+    right = sdx2_step(right, in[i + 1]);
+    store(out + 2 * i, left);
+    store(out + 2 * i + 2, right);
+  }
+  if (i < count) {  // a frame cut short after its left code
+    left = sdx2_step(left, in[i]);
+    store(out + 2 * i, left);
+  }
+  prev[0] = left;
+  prev[1] = right;
+}
+
+int convert_sdx2(Run& run, const SoundFormat& format) {
+  static std::uint8_t in_block[64 * 1024];  // a whole number of frames, mono or stereo
+  static std::uint8_t out_block[2 * sizeof in_block];
+  void* memory = run.allocate(format.channels * sizeof(std::uint16_t));
+  if (!memory) {
+    report_errno(run, "memory");
+    return close_and_remove(run);
+  }
+  std::uint16_t* sdx2_prev = static_cast<std::uint16_t*>(memory);
+  for (unsigned c = 0; c < format.channels; ++c) sdx2_prev[c] = 0;
+
+  std::uint64_t remaining = static_cast<std::uint64_t>(format.frames) * format.channels;
+  while (remaining > 0) {
+    const std::size_t want = remaining < sizeof in_block ? remaining : sizeof in_block;
+    const std::size_t got = read_input(run, in_block, want);
+    // Every code that arrived is a sample written before a short read shows.
+    decode_sdx2(in_block, got, format.channels, sdx2_prev, out_block);
+    if (!write_output(run, out_block, 2 * got)) {
+      std::free(memory);
+      return fail_output(run);
+    }
+    if (got < want) {
+      report_short_read(run);
+      std::free(memory);
+      return fail_bad_file(run);
+    }
+    remaining -= got;
+  }
+  std::free(memory);
+  return finish_success(run);
+}
+
+}  // namespace aifconv

@@ -1,0 +1,164 @@
+#include "tests/aifc_builder.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "driver/run.h"
+
+namespace aifc_test {
+
+const std::string kBadFile =
+    "IN: bad sound file, can't load\n"
+    "contact aifconv-support@example.org to add support for your file\n";
+
+Bytes be16(std::uint16_t v) { return {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)}; }
+Bytes be32(std::uint32_t v) {
+  return {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
+          static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+}
+Bytes le16(std::uint16_t v) { return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}; }
+Bytes le32(std::uint32_t v) {
+  return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+          static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+}
+Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+Bytes repeat(std::uint8_t byte, std::size_t n) { return Bytes(n, byte); }
+
+Bytes chunk_sized(const std::string& id, std::uint32_t stored_size, const Bytes& body) {
+  return cat({text(id), be32(stored_size), body});
+}
+Bytes chunk(const std::string& id, const Bytes& body) {
+  Bytes c = chunk_sized(id, static_cast<std::uint32_t>(body.size()), body);
+  if (body.size() % 2) c.push_back(0);
+  return c;
+}
+Bytes form_sized(std::uint32_t stored_size, const Bytes& chunks) {
+  return cat({text("FORM"), be32(stored_size), text("AIFC"), chunks});
+}
+Bytes form(const Bytes& chunks) {
+  return form_sized(static_cast<std::uint32_t>(4 + chunks.size()), chunks);
+}
+
+Bytes rate80(std::uint32_t hz) {
+  if (hz == 0) return Bytes(10, 0);
+  int top = 31;
+  while (!(hz >> top & 1)) --top;
+  const std::uint32_t exponent = 16383 + static_cast<std::uint32_t>(top);
+  const std::uint32_t mantissa_hi = hz << (31 - top);  // integer bit at bit 31
+  return cat({be16(static_cast<std::uint16_t>(exponent)), be32(mantissa_hi), be32(0)});
+}
+
+Bytes comm_fields(std::uint16_t channels, std::uint32_t frames, std::uint16_t bits,
+                  const Bytes& rate, const std::string& type) {
+  return cat({be16(channels), be32(frames), be16(bits), rate, text(type)});
+}
+Bytes comm(std::uint16_t channels, std::uint32_t frames, const std::string& type,
+           const Bytes& rate, std::uint16_t bits) {
+  return chunk("COMM", cat({comm_fields(channels, frames, bits, rate, type), {0, 0}}));
+}
+Bytes fver() { return chunk("FVER", be32(0xA2805140u)); }
+Bytes ssnd(const Bytes& data, std::uint32_t offset) {
+  return chunk("SSND", cat({be32(offset), be32(0), data}));
+}
+Bytes aifc(std::uint16_t channels, std::uint32_t frames, const std::string& type,
+           const Bytes& data, const Bytes& rate) {
+  return form(cat({fver(), comm(channels, frames, type, rate), ssnd(data)}));
+}
+
+Bytes wav_header(std::uint16_t channels, std::uint32_t rate, std::uint32_t data_size) {
+  return cat({text("RIFF"), le32(data_size + 36), text("WAVEfmt "), le32(16), le16(1),
+              le16(channels), le32(rate), le32(rate * channels * 2),
+              le16(static_cast<std::uint16_t>(channels * 2)), le16(16), text("data"),
+              le32(data_size)});
+}
+
+Bytes pcm(const std::vector<int>& samples) {
+  Bytes out;
+  for (int s : samples) {
+    const Bytes b = le16(static_cast<std::uint16_t>(s));
+    out.insert(out.end(), b.begin(), b.end());
+  }
+  return out;
+}
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/aifconv-test.XXXXXX";
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  dir_ = pattern;
+}
+
+TempDir::~TempDir() {
+  const std::string command = "rm -rf '" + dir_ + "'";
+  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir_.c_str());
+}
+
+Bytes read_file(const std::string& path) {
+  Bytes out;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return out;
+  std::uint8_t buf[65536];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
+  std::fclose(f);
+  return out;
+}
+
+void write_file(const std::string& path, const Bytes& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) throw std::runtime_error("cannot create " + path);
+  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+namespace {
+void replace_all(std::string& s, const std::string& from, const std::string& to) {
+  if (from.empty()) return;
+  for (std::size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+    s.replace(at, from.size(), to);
+}
+}  // namespace
+
+Result run_paths(const std::string& input, const std::string& output,
+                 void* (*allocate)(std::size_t)) {
+  std::FILE* err = std::tmpfile();
+  if (!err) throw std::runtime_error("tmpfile failed");
+  const char* argv[] = {"aifconv", input.c_str(), output.c_str(), nullptr};
+  Result r;
+  r.status = aifconv::run(3, argv, err, allocate);
+  std::fflush(err);
+  std::rewind(err);
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, err)) > 0) r.err.append(buf, n);
+  std::fclose(err);
+  // Output path first: in these tests it is never a prefix of the input path.
+  replace_all(r.err, output, "OUT");
+  replace_all(r.err, input, "IN");
+  r.output_exists = exists(output);
+  struct stat st;
+  if (stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode)) r.output = read_file(output);
+  return r;
+}
+
+Result convert(const Bytes& input, void* (*allocate)(std::size_t)) {
+  TempDir dir;
+  write_file(dir.path("in.aifc"), input);
+  return run_paths(dir.path("in.aifc"), dir.path("out.wav"), allocate);
+}
+
+}  // namespace aifc_test

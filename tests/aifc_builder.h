@@ -1,0 +1,83 @@
+// Test helper: assembles AIFF-C files chunk by chunk, runs whole conversions
+// in-process, and captures what a user would see: standard error, the exit
+// status, and the output file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace aifc_test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes be16(std::uint16_t v);
+Bytes be32(std::uint32_t v);
+Bytes le16(std::uint16_t v);
+Bytes le32(std::uint32_t v);
+// Four identifier bytes, or a string's bytes as they are.
+Bytes text(const std::string& s);
+Bytes cat(std::initializer_list<Bytes> parts);
+Bytes repeat(std::uint8_t byte, std::size_t n);
+
+// A chunk with the body's own size, plus the pad byte when the size is odd.
+Bytes chunk(const std::string& id, const Bytes& body);
+// A chunk with any stored size; the body is written as given, with no pad.
+Bytes chunk_sized(const std::string& id, std::uint32_t stored_size, const Bytes& body);
+// "FORM" <size> "AIFC" <chunks>, the size counting the form type and chunks.
+Bytes form(const Bytes& chunks);
+Bytes form_sized(std::uint32_t stored_size, const Bytes& chunks);
+
+// 80-bit extended rate bytes of a whole number of hertz (0 gives all zeros).
+Bytes rate80(std::uint32_t hz);
+// The 22 fixed COMM bytes.
+Bytes comm_fields(std::uint16_t channels, std::uint32_t frames, std::uint16_t bits,
+                  const Bytes& rate, const std::string& type);
+// A COMM chunk with an empty compression name (00 00: count and pad).
+Bytes comm(std::uint16_t channels, std::uint32_t frames, const std::string& type,
+           const Bytes& rate = rate80(8000), std::uint16_t bits = 16);
+Bytes fver();
+Bytes ssnd(const Bytes& data, std::uint32_t offset = 0);
+// FORM/AIFC holding FVER, COMM and SSND.
+Bytes aifc(std::uint16_t channels, std::uint32_t frames, const std::string& type,
+           const Bytes& data, const Bytes& rate = rate80(8000));
+
+// The 44-byte header the converter writes for 16-bit PCM.
+Bytes wav_header(std::uint16_t channels, std::uint32_t rate, std::uint32_t data_size);
+// 16-bit little-endian bytes of the given samples.
+Bytes pcm(const std::vector<int>& samples);
+
+// "IN: bad sound file..." and the contact line, as fail_bad_file prints them.
+extern const std::string kBadFile;
+
+struct Result {
+  int status = -1;
+  std::string err;  // standard error, with the paths written as IN and OUT
+  bool output_exists = false;
+  Bytes output;
+};
+
+// A temporary directory removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+ private:
+  std::string dir_;
+};
+
+Bytes read_file(const std::string& path);
+void write_file(const std::string& path, const Bytes& bytes);
+bool exists(const std::string& path);
+
+// Run the converter in-process on an input and output path of the caller's.
+Result run_paths(const std::string& input, const std::string& output,
+                 void* (*allocate)(std::size_t) = nullptr);
+// Write `input` to a fresh file and convert it to a fresh output path.
+Result convert(const Bytes& input, void* (*allocate)(std::size_t) = nullptr);
+
+}  // namespace aifc_test

@@ -1,0 +1,226 @@
+// The command line, the two files and how a run ends: usage, open failures,
+// the same file twice, output that is not a regular file, a full disk, data
+// too large for a WAV file, and short reads of sound data.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "driver/run.h"
+#include "tests/aifc_builder.h"
+
+namespace aifc_test {
+namespace {
+
+const Bytes kValid = aifc(1, 2, "sowt", {1, 2, 3, 4});
+const Bytes kValidWav = cat({wav_header(1, 8000, 4), {1, 2, 3, 4}});
+
+std::string run_args(std::vector<const char*> argv, int* status) {
+  std::FILE* err = std::tmpfile();
+  *status = aifconv::run(static_cast<int>(argv.size()), argv.data(), err);
+  std::rewind(err);
+  std::string text;
+  char buf[512];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, err)) > 0) text.append(buf, n);
+  std::fclose(err);
+  return text;
+}
+
+TEST(CommandLine, WrongArgumentCountPrintsUsage) {
+  TempDir dir;
+  const std::string in = dir.path("in.aifc"), out = dir.path("out.wav");
+  write_file(in, kValid);
+  const std::vector<std::vector<const char*>> lines = {
+      {"conv"}, {"conv", in.c_str()}, {"conv", in.c_str(), out.c_str(), "extra"}};
+  for (const auto& argv : lines) {
+    int status = 0;
+    EXPECT_EQ(run_args(argv, &status), "usage: conv <input AIFC file> <output WAV file>\n");
+    EXPECT_EQ(status, 1);
+    EXPECT_FALSE(exists(out));
+  }
+}
+
+TEST(CommandLine, MissingInputCreatesNoOutput) {
+  TempDir dir;
+  const Result r = run_paths(dir.path("missing.aifc"), dir.path("out.wav"));
+  EXPECT_EQ(r.err, "IN: No such file or directory\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(r.output_exists);
+}
+
+TEST(CommandLine, OutputInMissingDirectory) {
+  TempDir dir;
+  write_file(dir.path("in.aifc"), kValid);
+  const Result r = run_paths(dir.path("in.aifc"), dir.path("no/such/dir/out.wav"));
+  EXPECT_EQ(r.err, "OUT: No such file or directory\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST(CommandLine, OverwritesAnExistingOutput) {
+  TempDir dir;
+  write_file(dir.path("in.aifc"), kValid);
+  write_file(dir.path("out.wav"), repeat(9, 1000));
+  const Result r = run_paths(dir.path("in.aifc"), dir.path("out.wav"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, kValidWav);
+}
+
+// Writing the output over the input would destroy it before it is read.
+TEST(SameFile, RefusedUnderEitherName) {
+  TempDir dir;
+  const std::string in = dir.path("in.aifc");
+  write_file(in, kValid);
+  ASSERT_EQ(link(in.c_str(), dir.path("hard.aifc").c_str()), 0);
+  ASSERT_EQ(symlink(in.c_str(), dir.path("soft.aifc").c_str()), 0);
+  for (const std::string& out : {in, dir.path("hard.aifc"), dir.path("soft.aifc")}) {
+    const Result r = run_paths(in, out);
+    EXPECT_EQ(r.err, "OUT: input and output are the same file\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(read_file(in), kValid);
+    EXPECT_TRUE(exists(out));
+  }
+}
+
+// Makes a character device node with the given numbers, or skips the test.
+bool make_device(const std::string& path, unsigned major_no, unsigned minor_no) {
+  if (geteuid() != 0) return false;
+  return mknod(path.c_str(), S_IFCHR | 0666, makedev(major_no, minor_no)) == 0;
+}
+
+bool is_char_device(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+// A failed run removes only what it wrote as a regular file.
+TEST(OutputDevice, FailureLeavesDeviceInPlace) {
+  TempDir dir;
+  const std::string null_node = dir.path("null");
+  if (!make_device(null_node, 1, 3)) GTEST_SKIP() << "needs root to make a device node";
+  write_file(dir.path("in.aifc"), text("not a sound file"));
+  const Result r = run_paths(dir.path("in.aifc"), null_node);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "warning: unhandled chunk not  (size=1629516655)\n" + kBadFile);
+  EXPECT_TRUE(is_char_device(null_node));
+}
+
+TEST(OutputDevice, SuccessToDevice) {
+  TempDir dir;
+  const std::string null_node = dir.path("null");
+  if (!make_device(null_node, 1, 3)) GTEST_SKIP() << "needs root to make a device node";
+  write_file(dir.path("in.aifc"), kValid);
+  const Result r = run_paths(dir.path("in.aifc"), null_node);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(is_char_device(null_node));
+}
+
+// A full disk fails the run whether it shows on a write or only at the close.
+TEST(OutputFull, FailureAtCloseOrWriteIsReported) {
+  TempDir dir;
+  const std::string full_node = dir.path("full");
+  if (!make_device(full_node, 1, 7)) GTEST_SKIP() << "needs root to make a device node";
+  const Bytes inputs[] = {
+      aifc(1, 0, "sowt", {}),                            // 44 bytes: fail at the flush
+      aifc(2, 100000, "sowt", repeat(3, 400000)),         // fails on a block write
+      aifc(2, 1000, "ima4", repeat(0, 68000)),            // decoded blocks
+      aifc(1, 200000, "SDX2", repeat(1, 200000)),         // decoded blocks
+  };
+  for (const Bytes& input : inputs) {
+    write_file(dir.path("in.aifc"), input);
+    const Result r = run_paths(dir.path("in.aifc"), full_node);
+    EXPECT_EQ(r.err, "OUT: " + std::string(std::strerror(ENOSPC)) + "\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(is_char_device(full_node));
+  }
+}
+
+struct LimitCase {
+  const char* name;
+  Bytes input;
+  std::string err;
+};
+
+void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.name; }
+
+class DataSizeLimit : public ::testing::TestWithParam<LimitCase> {};
+
+// Data that would not fit a 32-bit RIFF size is refused before any header
+// byte; the largest that fits gets its header and then runs out of input.
+TEST_P(DataSizeLimit, RefusesWhatAWavFileCannotHold) {
+  const Result r = convert(GetParam().input);
+  EXPECT_EQ(r.err, GetParam().err + kBadFile);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(r.output_exists);
+}
+
+std::string too_large(const std::string& size) {
+  return "data size = " + size + "\nonly up to 4294967259 bytes of sound data handled\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, DataSizeLimit,
+    ::testing::ValuesIn(std::vector<LimitCase>{
+        {"sowt_stereo_largest", aifc(2, 1073741814, "sowt", {1, 2, 3, 4}),
+         "IN: unexpected end of file\n"},
+        {"sowt_stereo_one_more", aifc(2, 1073741815, "sowt", {1, 2, 3, 4}),
+         too_large("4294967260")},
+        {"sowt_mono_2_31", aifc(1, 0x80000000u, "sowt", {1, 2}), too_large("4294967296")},
+        {"sowt_stereo_max", aifc(2, 0xFFFFFFFFu, "sowt", {1, 2}), too_large("17179869180")},
+        {"ima4_mono_2_25", aifc(1, 33554432, "ima4", {}), too_large("4294967296")},
+        {"ima4_stereo_max", aifc(2, 0xFFFFFFFFu, "ima4", {}), too_large("1099511627520")},
+        {"sdx2_mono_2_31", aifc(1, 0x80000000u, "SDX2", {1}), too_large("4294967296")},
+        {"sdx2_stereo_2_30", aifc(2, 0x40000000u, "SDX2", {1, 1}), too_large("4294967296")},
+        {"sdx2_mono_max", aifc(1, 0xFFFFFFFFu, "SDX2", {1}), too_large("8589934590")},
+    }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The truncation warning comes before the size check, as the rate is taken first.
+TEST(DataSizeLimit, RateWarningComesFirst) {
+  const Result r = convert(aifc(1, 0x80000000u, "sowt", {}, {0x3F, 0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(r.err, "warning, freq = 0.500000 will be truncated to 0\n" + too_large("4294967296") +
+                       kBadFile);
+}
+
+// A read error is not an end of file: a directory as input reads with EISDIR.
+TEST(ShortRead, ReadErrorUsesTheSystemMessage) {
+  TempDir dir;
+  ASSERT_EQ(mkdir(dir.path("in.aifc").c_str(), 0755), 0);
+  const Result r = run_paths(dir.path("in.aifc"), dir.path("out.wav"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, kBadFile);  // the walk reports a failed header read without a system message
+  EXPECT_FALSE(r.output_exists);
+}
+
+// The installed binary, as a user runs it.
+TEST(Binary, UsageNamesTheInvocationWord) {
+  const std::string command = std::string(AIFCONV_BINARY) + " 2>&1";
+  std::FILE* p = popen(command.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char buf[256] = {};
+  const std::size_t n = std::fread(buf, 1, sizeof buf - 1, p);
+  const int status = pclose(p);
+  EXPECT_EQ(std::string(buf, n),
+            "usage: " + std::string(AIFCONV_BINARY) + " <input AIFC file> <output WAV file>\n");
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+TEST(Binary, ConvertsAFile) {
+  TempDir dir;
+  write_file(dir.path("in.aifc"), kValid);
+  const std::string command =
+      std::string(AIFCONV_BINARY) + " " + dir.path("in.aifc") + " " + dir.path("out.wav");
+  const int status = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(read_file(dir.path("out.wav")), kValidWav);
+}
+
+}  // namespace
+}  // namespace aifc_test

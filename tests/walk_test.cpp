@@ -1,0 +1,213 @@
+// The chunk walk over whole files: container rules, chunk order, the wrapping
+// size accounting and the truncated-SSND recovery, each checked on the exact
+// standard error text, status and output.
+#include <gtest/gtest.h>
+
+#include "tests/aifc_builder.h"
+
+namespace aifc_test {
+namespace {
+
+struct Case {
+  const char* name;
+  Bytes input;
+  int status;
+  std::string err;
+  Bytes output;  // expected output on status 0
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class Walk : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Walk, ConvertsOrRefuses) {
+  const Case& c = GetParam();
+  const Result r = convert(c.input);
+  EXPECT_EQ(r.err, c.err);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(r.output_exists, c.status == 0);
+  if (c.status == 0) {
+    EXPECT_EQ(r.output, c.output);
+  }
+}
+
+const std::string kSize = "the size information of your file is bad\n";
+const std::string kShorter = "warning: your file is shorter than expected\n";
+const std::string kNoChunks = "no COMM chunk found\nno SSND chunk found\n";
+const std::string kTruncated =
+    "warning - bad size in SSND, the output file will probably be wrong\n";
+
+// Two mono sowt frames 01 02 03 04 and what they convert to.
+const Bytes kComm = comm(1, 2, "sowt");
+const Bytes kSsnd = ssnd({1, 2, 3, 4});
+const Bytes kWav = cat({wav_header(1, 8000, 4), {1, 2, 3, 4}});
+
+std::vector<Case> Cases() {
+  return {
+      {"minimal_76_byte_file",
+       cat({text("FORM"), be32(68), text("AIFC"), text("FVER"), be32(4), be32(0xA2805140),
+            text("COMM"), be32(24), be16(1), be32(2), be16(16),
+            {0x40, 0x0B, 0xFA, 0, 0, 0, 0, 0, 0, 0}, text("sowt"), {0, 0}, text("SSND"),
+            be32(12), be32(0), be32(0), {1, 2, 3, 4}}),
+       0,
+       "",
+       kWav},
+      {"empty_input", {}, 1, kShorter + kNoChunks + kBadFile, {}},
+      {"one_byte", {'F'}, 1, kBadFile, {}},
+      {"seven_bytes", cat({text("FORM"), {0, 0, 0}}), 1, kBadFile, {}},
+      {"form_without_form_type", cat({text("FORM"), be32(4)}), 1, kBadFile, {}},
+      {"form_type_cut_short", cat({text("FORM"), be32(4), text("AI")}), 1, kBadFile, {}},
+      {"plain_aiff", cat({text("FORM"), be32(4), text("AIFF")}), 1,
+       "unsupported type AIFF\nonly AIFC handled\n" + kBadFile, {}},
+      {"form_type_with_zero_byte", cat({text("FORM"), be32(4), {'A', 0, 'F', 'C'}}), 1,
+       "unsupported type A\nonly AIFC handled\n" + kBadFile, {}},
+      {"riff_file", cat({text("RIFF"), le32(36), text("WAVEfmt ")}), 1,
+       "warning: unhandled chunk RIFF (size=603979776)\n" + kBadFile, {}},
+      {"text_file", text("hello world\n"), 1,
+       "warning: unhandled chunk hell (size=1864398703)\n" + kBadFile, {}},
+      {"container_of_size_4", form({}), 1, kNoChunks + kBadFile, {}},
+      {"comm_before_container", cat({kComm, form({kSsnd})}), 1, kBadFile, {}},
+      {"second_container", form(cat({kComm, form({})})), 1, kBadFile, {}},
+      {"ssnd_before_comm", form(cat({kSsnd, kComm})), 0, "", kWav},
+      {"no_fver_needed", form(cat({kComm, kSsnd})), 0, "", kWav},
+      {"second_comm", form(cat({kComm, kComm, kSsnd})), 1, kBadFile, {}},
+      {"second_fver", form(cat({fver(), fver(), kComm, kSsnd})), 1, kBadFile, {}},
+      {"second_ssnd", form(cat({kComm, kSsnd, kSsnd})), 1, "more than one SSND\n" + kBadFile, {}},
+      {"only_comm", form(kComm), 1, "no SSND chunk found\n" + kBadFile, {}},
+      {"only_ssnd", form(kSsnd), 1, "no COMM chunk found\n" + kBadFile, {}},
+      {"lower_case_comm_is_unhandled", form(cat({chunk("comm", repeat(0, 24)), kSsnd})), 1,
+       "warning: unhandled chunk comm (size=24)\nno COMM chunk found\n" + kBadFile, {}},
+      {"odd_unhandled_chunk_and_its_pad", form(cat({chunk("NAME", text("abc")), kComm, kSsnd})), 0,
+       "warning: unhandled chunk NAME (size=3)\n", kWav},
+      {"identifier_with_zero_byte", form(cat({chunk(std::string("AB\0D", 4), {}), kComm, kSsnd})),
+       0, "warning: unhandled chunk AB (size=0)\n", kWav},
+      {"container_larger_than_file",
+       form_sized(1000, cat({kComm, kSsnd})), 0, kShorter, kWav},
+      {"container_smaller_than_chunks",
+       form_sized(4 + 30, cat({kComm, kSsnd})), 1, kSize + kBadFile, {}},
+      {"remaining_count_below_a_header",
+       form_sized(4 + 30 + 3, cat({kComm, kSsnd})), 1, kSize + kBadFile, {}},
+      {"remaining_count_below_an_unhandled_header",
+       form_sized(4 + 30 + 3, cat({kComm, chunk("NAME", {}), kSsnd})), 1,
+       "warning: unhandled chunk NAME (size=0)\n" + kSize + kBadFile, {}},
+      {"stray_bytes_after_last_chunk",
+       cat({form_sized(4 + 32 + 20 + 8, cat({kComm, kSsnd})), {'x', 'y', 'z'}}), 1, kBadFile, {}},
+      {"container_leaves_out_last_pad_byte",
+       form_sized(4 + 32 + 20 + 11, cat({kComm, kSsnd, chunk("NAME", text("abc"))})), 1,
+       "warning: unhandled chunk NAME (size=3)\n" + kSize + kBadFile, {}},
+      {"bytes_after_container_are_never_read",
+       cat({form(cat({kComm, kSsnd})), text("junk that is not a chunk")}), 0, "", kWav},
+      {"unhandled_size_FFFFFFF0_reads_to_the_end",
+       form_sized(4 + 32 + 20 + 8 + 100, cat({kComm, kSsnd, chunk_sized("NAME", 0xFFFFFFF0, {})})),
+       1, "warning: unhandled chunk NAME (size=-16)\n" + kBadFile, {}},
+      {"unhandled_size_80000000_is_size_bad",
+       form_sized(4 + 32 + 20 + 8 + 100, cat({kComm, kSsnd, chunk_sized("NAME", 0x80000000, {})})),
+       1, "warning: unhandled chunk NAME (size=-2147483648)\n" + kSize + kBadFile, {}},
+      {"unhandled_size_7FFFFFFF_is_size_bad",
+       form_sized(4 + 32 + 20 + 8 + 100, cat({kComm, kSsnd, chunk_sized("NAME", 0x7FFFFFFF, {})})),
+       1, "warning: unhandled chunk NAME (size=2147483647)\n" + kSize + kBadFile, {}},
+      {"unhandled_size_FFFFFFFF_skips_nothing",
+       form(cat({chunk_sized("NAME", 0xFFFFFFFF, {}), kComm, kSsnd})), 0,
+       "warning: unhandled chunk NAME (size=-1)\n", kWav},
+      {"container_size_7FFFFFFF_ends_at_end_of_file",
+       form_sized(0x7FFFFFFF, cat({kComm, kSsnd})), 0, kShorter, kWav},
+      {"container_size_FFFFFFFF_is_negative",
+       form_sized(0xFFFFFFFF, cat({kComm, kSsnd})), 1, kSize + kBadFile, {}},
+      {"container_size_0_is_negative",
+       form_sized(0, cat({kComm, kSsnd})), 1, kSize + kBadFile, {}},
+      {"unhandled_before_container", cat({chunk("NAME", {}), form(cat({kComm, kSsnd}))}), 1,
+       "warning: unhandled chunk NAME (size=0)\n" + kBadFile, {}},
+      {"fver_wrong_version",
+       form(cat({chunk("FVER", be32(1)), kComm, kSsnd})), 1,
+       "version = 1\nonly 2726318400 handled\n" + kBadFile, {}},
+      {"fver_with_extra_bytes", form(cat({chunk("FVER", cat({be32(0xA2805140), text("xyz")})), kComm, kSsnd})),
+       0, "", kWav},
+      {"fver_body_past_end_of_file",
+       form_sized(1000, cat({chunk_sized("FVER", 100, be32(0xA2805140))})), 1,
+       "error with FVER chunk, bad size\n" + kBadFile, {}},
+      {"fver_stamp_cut_short", form_sized(1000, chunk_sized("FVER", 4, {0xA2, 0x80})), 1,
+       kBadFile, {}},
+      {"comm_fields_cut_short", form_sized(1000, chunk_sized("COMM", 18, repeat(0, 10))), 1,
+       kBadFile, {}},
+      {"comm_name_past_end_of_file",
+       form_sized(1000, chunk_sized("COMM", 40, comm_fields(1, 2, 16, rate80(8000), "sowt"))), 1,
+       "error with COMM chunk, bad size\n" + kBadFile, {}},
+      {"comm_with_a_compression_name",
+       form(cat({chunk("COMM", cat({comm_fields(1, 2, 16, rate80(8000), "sowt"), {3}, text("abc")})),
+                 kSsnd})),
+       0, "", kWav},
+      {"comm_stored_size_below_its_fields",
+       // Charged 8 + 18, so the container holds 26 + 20 chunk bytes while 50 are there;
+       // the SSND header follows the 22 fixed bytes at once.
+       form_sized(4 + 26 + 20, cat({chunk_sized("COMM", 18, comm_fields(1, 2, 16, rate80(8000), "sowt")),
+                                    kSsnd})),
+       0, "", kWav},
+      {"fver_stored_size_below_its_stamp",
+       form_sized(4 + 8 + 32 + 20, cat({chunk_sized("FVER", 0, be32(0xA2805140)), kComm, kSsnd})),
+       0, "", kWav},
+      {"ssnd_stored_size_below_its_fields",
+       // SSND of stored size 4 is charged 12, and the next header follows its 8
+       // fields at once; the sound data read later are that header's bytes.
+       form_sized(4 + 32 + 12 + 8, cat({kComm, chunk_sized("SSND", 4, cat({be32(0), be32(0)})),
+                                        chunk("NAME", {})})),
+       0, "warning: unhandled chunk NAME (size=0)\n", cat({wav_header(1, 8000, 4), text("NAME")})},
+      {"ssnd_fields_cut_short", form_sized(1000, cat({kComm, chunk_sized("SSND", 12, be32(0))})), 1,
+       kBadFile, {}},
+      {"ssnd_data_offset_skips_bytes",
+       form(cat({kComm, ssnd({9, 9, 9, 9, 1, 2, 3, 4}, 4)})), 0, "", kWav},
+      {"frames_beyond_ssnd_convert_following_bytes",
+       form(cat({comm(1, 4, "sowt"), kSsnd, chunk("NAME", {})})), 0,
+       "warning: unhandled chunk NAME (size=0)\n",
+       cat({wav_header(1, 8000, 8), {1, 2, 3, 4}, text("NAME")})},
+      {"ssnd_truncated_sowt",
+       form_sized(1000, cat({kComm, chunk_sized("SSND", 100, cat({be32(0), be32(0), {1, 2, 3, 4, 5}}))})), 0,
+       kTruncated, kWav},
+      {"ssnd_truncated_sowt_stereo",
+       form_sized(1000, cat({comm(2, 50, "sowt"), chunk_sized("SSND", 100, cat({be32(0), be32(0), repeat(7, 11)}))})),
+       0, kTruncated, cat({wav_header(2, 8000, 8), repeat(7, 8)})},
+      {"odd_ssnd_at_end_without_pad",
+       cat({form_sized(4 + 32 + 22, kComm), text("SSND"), be32(13), be32(0), be32(0), {1, 2, 3, 4, 5}}),
+       0, kTruncated, kWav},
+      {"ssnd_truncated_before_comm",
+       form_sized(1000, chunk_sized("SSND", 100, cat({be32(0), be32(0), {1, 2}}))), 1, kBadFile, {}},
+      {"ssnd_truncated_ends_the_walk",
+       // The truncated SSND swallows the bytes after it: the NAME chunk is never seen.
+       // 12 bytes arrive (4 data bytes and the NAME header), so 6 frames.
+       form_sized(1000, cat({kComm, chunk_sized("SSND", 100, cat({be32(0), be32(0), {1, 2, 3, 4}})), chunk("NAME", {})})),
+       0, kTruncated, cat({wav_header(1, 8000, 12), {1, 2, 3, 4}, text("NAME"), {0, 0, 0, 0}})},
+      {"truncated_ssnd_offset_past_data_is_refused",
+       // available = 2 - 8 wraps to 0xFFFFFFFA: 1073741822 stereo frames.
+       form_sized(1000, cat({comm(2, 1, "sowt"), chunk_sized("SSND", 100, cat({be32(8), be32(0), {1, 2}}))})), 1,
+       kTruncated + "data size = 4294967288\nonly up to 4294967259 bytes of sound data handled\n" +
+           kBadFile,
+       {}},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Walk, ::testing::ValuesIn(Cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Every prefix of a valid file ends in status 0 or 1, with an output exactly
+// when the status is 0, and never prints a message the converter does not have.
+TEST(WalkPrefixes, EveryCutOfTheMinimalFileEndsCleanly) {
+  const Bytes whole = form(cat({fver(), kComm, kSsnd}));
+  for (std::size_t n = 0; n < whole.size(); ++n) {
+    const Result r = convert(Bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
+    SCOPED_TRACE("prefix of " + std::to_string(n) + " bytes");
+    ASSERT_TRUE(r.status == 0 || r.status == 1);
+    EXPECT_EQ(r.output_exists, r.status == 0);
+    if (r.status == 0) {
+      EXPECT_EQ(r.err.rfind(kTruncated, 0), 0u) << r.err;
+    }
+    if (r.status == 1) {
+      EXPECT_EQ(r.err.substr(r.err.size() - kBadFile.size()), kBadFile);
+    }
+  }
+  // Cut inside the sound data: one whole frame survives.
+  const Result r = convert(Bytes(whole.begin(), whole.end() - 1));
+  EXPECT_EQ(r.err, kTruncated);
+  EXPECT_EQ(r.output, cat({wav_header(1, 8000, 2), {1, 2}}));
+}
+
+}  // namespace
+}  // namespace aifc_test
