@@ -1,0 +1,184 @@
+// ima4 decoding through whole files: known-answer packets, stereo order,
+// independence of packets, and input that ends inside a frame.
+#include <gtest/gtest.h>
+
+#include "codecs/codecs.h"
+#include "tests/aifc_builder.h"
+
+namespace aifc_test {
+namespace {
+
+std::vector<int> repeat_sample(int v, std::size_t n) { return std::vector<int>(n, v); }
+
+std::vector<int> concat(std::vector<int> a, const std::vector<int>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// Header 00 00: predictor 0, step index 0 (step 7). The first codes, worked by hand:
+//   7: diff = 0 + 7 + 3 + 1 = 11       ->  11, index 8 (step 16)
+//   7: diff = 2 + 16 + 8 + 4 = 30      ->  41, index 16 (step 34)
+//   F: diff = 4 + 34 + 17 + 8 = 63     -> -22, index 24 (step 73)
+//   3: diff = 9 + 36 + 18 = 63         ->  41, index 23 (step 66)
+//   8: diff = 8, minus                 ->  33, index 22 (step 60)
+//   4: diff = 7 + 60 = 67              -> 100, index 24 (step 73)
+//   C: diff = 9 + 73 = 82, minus       ->  18, index 26 (step 88)
+//   1: diff = 11 + 22 = 33             ->  51, index 25 (step 80)
+// and so on through every magnitude and both signs, up against both limits.
+const Bytes kMixedPacket = cat({{0x00, 0x00, 0x77, 0x3F, 0x48, 0x1C, 0x80, 0x08, 0x80, 0x08, 0x80,
+                                 0x08, 0x80, 0x08, 0xFF, 0xFF, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE,
+                                 0x12, 0x34, 0x56, 0x70, 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD,
+                                 0xEF}});
+const std::vector<int> kMixedSamples = {
+    11,     41,     -22,    41,     33,     100,    18,     51,     61,     52,     44,
+    51,     57,     51,     46,     51,     55,     51,     48,     51,     54,     52,
+    50,     52,     21,     -47,    -197,   -520,   -658,   -784,   -975,   -1148,  -1368,
+    -1568,  -1803,  -2087,  -2508,  -3125,  -4194,  -6088,  -4797,  -4094,  -2174,  -367,
+    2684,   7257,   7865,   16167,  19726,  20804,  27667,  32124,  32767,  32767,  32767,
+    32767,  20481,  16757,  -6942,  -22330, -32768, -32768, -32768, -32768};
+
+// Header 7F 80 (predictor 32640, index 0), codes 7: rises and is held at 32767.
+const Bytes kRisingPacket = cat({{0x7F, 0x80}, repeat(0x77, 32)});
+const std::vector<int> kRisingSamples =
+    concat({32651, 32681, 32744}, repeat_sample(32767, 61));
+
+// Header 00 7F: index 127 is taken as 88 (step 32767); codes 0 add step >> 3.
+const Bytes kIndex127Packet = cat({{0x00, 0x7F}, repeat(0, 32)});
+const std::vector<int> kIndex127Samples =
+    concat({4095, 7819, 11204, 14281, 17079, 19622, 21934, 24036, 25947, 27684, 29263, 30698,
+            32003},
+           repeat_sample(32767, 51));
+
+const Bytes kZeroPacket = repeat(0, 34);
+
+std::vector<int> interleave(const std::vector<int>& left, const std::vector<int>& right) {
+  std::vector<int> out;
+  for (std::size_t i = 0; i < left.size(); ++i) {
+    out.push_back(left[i]);
+    out.push_back(right[i]);
+  }
+  return out;
+}
+
+struct Case {
+  const char* name;
+  std::uint16_t channels;
+  Bytes packets;
+  std::vector<int> samples;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class Ima4 : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Ima4, DecodesWholeFile) {
+  const Case& c = GetParam();
+  const std::uint32_t frames = static_cast<std::uint32_t>(c.packets.size() / 34 / c.channels);
+  const Result r = convert(aifc(c.channels, frames, "ima4", c.packets));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, cat({wav_header(c.channels, 8000, frames * 128 * c.channels), pcm(c.samples)}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packets, Ima4,
+    ::testing::ValuesIn(std::vector<Case>{
+        {"all_zero", 1, kZeroPacket, repeat_sample(0, 64)},
+        {"floor_minus_zero_magnitude", 1, cat({{0x80, 0x00}, repeat(0x88, 32)}),
+         repeat_sample(-32768, 64)},
+        {"ceiling", 1, kRisingPacket, kRisingSamples},
+        {"index_127", 1, kIndex127Packet, kIndex127Samples},
+        {"mixed_codes", 1, kMixedPacket, kMixedSamples},
+        // Each packet starts afresh from its own header.
+        {"packets_in_a_row", 1, cat({kRisingPacket, kZeroPacket, kMixedPacket, kIndex127Packet}),
+         concat(concat(kRisingSamples, repeat_sample(0, 64)),
+                concat(kMixedSamples, kIndex127Samples))},
+        // First packet of a frame is the left channel.
+        {"stereo_left_then_right", 2, cat({kMixedPacket, kRisingPacket}),
+         interleave(kMixedSamples, kRisingSamples)},
+        {"stereo_frames", 2,
+         cat({kMixedPacket, kRisingPacket, kIndex127Packet, kZeroPacket, kZeroPacket, kMixedPacket}),
+         concat(concat(interleave(kMixedSamples, kRisingSamples),
+                       interleave(kIndex127Samples, repeat_sample(0, 64))),
+                interleave(repeat_sample(0, 64), kMixedSamples))},
+    }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Blocks of many packets decode like the packets one at a time, whatever the
+// packet count modulo the decoder's width.
+TEST(Ima4Frames, MatchOnePacketAtATime) {
+  const Bytes kinds[] = {kMixedPacket, kRisingPacket, kIndex127Packet, kZeroPacket};
+  for (unsigned channels = 1; channels <= 2; ++channels) {
+    for (std::size_t frames = 1; frames <= 9; ++frames) {
+      Bytes in;
+      std::vector<Bytes> decoded;
+      for (std::size_t k = 0; k < frames * channels; ++k) {
+        Bytes p = kinds[(k * 7 + frames) % 4];
+        p[5] = static_cast<std::uint8_t>(k * 37);  // make packets differ
+        in.insert(in.end(), p.begin(), p.end());
+        Bytes one(128);
+        aifconv::decode_ima4_packet(p.data(), one.data());
+        decoded.push_back(one);
+      }
+      Bytes expected;
+      for (std::size_t f = 0; f < frames; ++f)
+        for (std::size_t i = 0; i < 64; ++i)
+          for (unsigned c = 0; c < channels; ++c) {
+            const Bytes& one = decoded[f * channels + c];
+            expected.push_back(one[2 * i]);
+            expected.push_back(one[2 * i + 1]);
+          }
+      Bytes out(frames * 128 * channels);
+      aifconv::decode_ima4_frames(in.data(), frames, channels, out.data());
+      EXPECT_EQ(out, expected) << channels << " channels, " << frames << " frames";
+    }
+  }
+}
+
+TEST(Ima4, StereoInputEndsAfterLeftPacket) {
+  const Result r = convert(aifc(2, 2, "ima4", cat({kMixedPacket, kRisingPacket, kZeroPacket})));
+  EXPECT_EQ(r.err, "IN: unexpected end of file\n" + kBadFile);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(r.output_exists);
+}
+
+TEST(Ima4, MonoInputEndsInsideAPacket) {
+  const Result r = convert(aifc(1, 2, "ima4", cat({kMixedPacket, repeat(0, 20)})));
+  EXPECT_EQ(r.err, "IN: unexpected end of file\n" + kBadFile);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(r.output_exists);
+}
+
+// A truncated stereo SSND with 1000 data bytes: 1000 / 34 = 29 packets, 14 frames.
+TEST(Ima4, TruncatedStereoSsndConvertsWholeFrames) {
+  Bytes data;
+  for (int f = 0; f < 14; ++f) data = cat({data, kMixedPacket, kRisingPacket});
+  data = cat({data, repeat(0x11, 1000 - data.size())});
+  const Result r = convert(
+      form_sized(5000, cat({comm(2, 100, "ima4"), chunk_sized("SSND", 3000, cat({be32(0), be32(0), data}))})));
+  EXPECT_EQ(r.err, "warning - bad size in SSND, the output file will probably be wrong\n");
+  EXPECT_EQ(r.status, 0);
+  std::vector<int> samples;
+  for (int f = 0; f < 14; ++f) samples = concat(samples, interleave(kMixedSamples, kRisingSamples));
+  EXPECT_EQ(r.output, cat({wav_header(2, 8000, 14 * 256), pcm(samples)}));
+}
+
+// More than one input block of packets, stereo, through the whole pass.
+TEST(Ima4, LongStereoFile) {
+  const std::size_t frames = 3000;  // several 64 KiB blocks
+  Bytes data;
+  std::vector<int> samples;
+  const Bytes pairs[2] = {cat({kMixedPacket, kIndex127Packet}), cat({kRisingPacket, kZeroPacket})};
+  const std::vector<int> decoded[2] = {interleave(kMixedSamples, kIndex127Samples),
+                                       interleave(kRisingSamples, repeat_sample(0, 64))};
+  for (std::size_t f = 0; f < frames; ++f) {
+    data.insert(data.end(), pairs[f % 2].begin(), pairs[f % 2].end());
+    samples.insert(samples.end(), decoded[f % 2].begin(), decoded[f % 2].end());
+  }
+  const Result r = convert(aifc(2, frames, "ima4", data));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, cat({wav_header(2, 8000, frames * 256), pcm(samples)}));
+}
+
+}  // namespace
+}  // namespace aifc_test
