@@ -1,0 +1,122 @@
+// SDX2 decoding through whole files: the signed squares, 16-bit wrap-around,
+// separate channel state, and the ways an SDX2 conversion can fail.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "tests/aifc_builder.h"
+
+namespace aifc_test {
+namespace {
+
+struct Case {
+  const char* name;
+  std::uint16_t channels;
+  Bytes codes;
+  std::vector<int> samples;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class Sdx2 : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Sdx2, DecodesWholeFile) {
+  const Case& c = GetParam();
+  const std::uint32_t frames = static_cast<std::uint32_t>(c.codes.size() / c.channels);
+  const Result r = convert(aifc(c.channels, frames, "SDX2", c.codes));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, cat({wav_header(c.channels, 8000, frames * 2 * c.channels), pcm(c.samples)}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, Sdx2,
+    ::testing::ValuesIn(std::vector<Case>{
+        // 02 even: 8; 03 odd: 8 + 18; FF (-1) odd: 26 - 2.
+        {"set_then_add", 1, {0x00, 0x02, 0x03, 0xFF}, {0, 8, 26, 24}},
+        {"minus_128_even", 1, {0x80}, {-32768}},
+        {"plus_127_odd_from_zero", 1, {0x7F}, {32258}},
+        // 7E even: 31752; 7F odd: 31752 + 32258 = 64010, wraps to -1526.
+        {"sum_wraps", 1, {0x7E, 0x7F}, {31752, -1526}},
+        {"minus_127_odd_wraps_down", 1, {0x80, 0x81}, {-32768, 32768 - 32258}},
+        // Eight deltas of 32258 wrap four times: k * 32258 mod 65536 as signed.
+        {"long_odd_run", 1, repeat(0x7F, 8),
+         {32258, -1020, 31238, -2040, 30218, -3060, 29198, -4080}},
+        // An even code drops the accumulated value.
+        {"even_resets", 1, {0x7F, 0x7F, 0x04, 0x01}, {32258, -1020, 32, 34}},
+        {"stereo_channels_separate", 2, {0x03, 0x05, 0x03, 0x05}, {18, 50, 36, 100}},
+        {"stereo_mixed", 2, {0x7E, 0x02, 0x7F, 0xFF, 0x00, 0x81}, {31752, 8, -1526, 6, 0, -32252}},
+    }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// More than one 64 KiB input block: the state carries across blocks.
+TEST(Sdx2Long, StateCarriesAcrossBlocks) {
+  const std::size_t frames = 70000;
+  Bytes codes;
+  std::vector<int> samples;
+  int left = 0, right = 0;
+  for (std::size_t f = 0; f < frames; ++f) {
+    // Left: +2 per frame from 0x01 (odd, 2*1*1), reset by 0x00 every 1000 frames.
+    const bool reset = f % 1000 == 0;
+    codes.push_back(reset ? 0x00 : 0x01);
+    left = reset ? 0 : left + 2;
+    // Right: -8 per frame from 0xFE is even (sets -8), so use 0xFD (-3, odd: -18).
+    codes.push_back(0xFD);
+    right = static_cast<std::int16_t>(static_cast<std::uint16_t>(right - 18));
+    samples.push_back(left);
+    samples.push_back(right);
+  }
+  const Result r = convert(aifc(2, frames, "SDX2", codes));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, cat({wav_header(2, 8000, frames * 4), pcm(samples)}));
+}
+
+TEST(Sdx2Failure, StereoInputEndsInsideAFrame) {
+  // One byte after the container: the left code of the third frame, and no right.
+  const Result r = convert(cat({aifc(2, 3, "SDX2", {0x03, 0x05, 0x03, 0x05}), {0x01}}));
+  EXPECT_EQ(r.err, "IN: unexpected end of file\n" + kBadFile);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(r.output_exists);
+}
+
+TEST(Sdx2Failure, TruncatedSsndIsRefused) {
+  const Result r = convert(form_sized(
+      1000, cat({comm(1, 10, "SDX2"), chunk_sized("SSND", 100, cat({be32(0), be32(0), {1, 2, 3}}))})));
+  EXPECT_EQ(r.err,
+            "warning - bad size in SSND, the output file will probably be wrong\n"
+            "error - for SDX2 files, I don't know what to do\n"
+            "Contact aifconv-support@example.org to see what we can do.\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(r.output_exists);
+}
+
+TEST(Sdx2Failure, OddSsndWithoutPadAtEndIsTruncated) {
+  const Result r = convert(cat({form_sized(4 + 32 + 22, comm(1, 5, "SDX2")), text("SSND"), be32(13),
+                                be32(0), be32(0), {1, 2, 3, 4, 5}}));
+  EXPECT_EQ(r.err,
+            "warning - bad size in SSND, the output file will probably be wrong\n"
+            "error - for SDX2 files, I don't know what to do\n"
+            "Contact aifconv-support@example.org to see what we can do.\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+void* no_memory(std::size_t) {
+  errno = ENOMEM;
+  return nullptr;
+}
+
+TEST(Sdx2Failure, NoMemoryForDecoderState) {
+  const Result r = convert(aifc(1, 2, "SDX2", {1, 2}), no_memory);
+  EXPECT_EQ(r.err, "memory: Cannot allocate memory\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(r.output_exists);
+}
+
+// The decoder state is needed only by SDX2.
+TEST(Sdx2Failure, OtherCodecsNeedNoAllocation) {
+  EXPECT_EQ(convert(aifc(1, 2, "sowt", {1, 2, 3, 4}), no_memory).status, 0);
+  EXPECT_EQ(convert(aifc(1, 1, "ima4", repeat(0, 34)), no_memory).status, 0);
+}
+
+}  // namespace
+}  // namespace aifc_test
