@@ -1,0 +1,44 @@
+// The sowt copy through whole files: samples pass unchanged, and an input
+// that ends inside a frame fails on the read that comes up short.
+#include <gtest/gtest.h>
+
+#include "tests/aifc_builder.h"
+
+namespace aifc_test {
+namespace {
+
+TEST(Sowt, MonoSamplesCopiedUnchanged) {
+  const Result r = convert(aifc(1, 3, "sowt", {1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.output, cat({wav_header(1, 8000, 6), {1, 2, 3, 4, 5, 6}}));
+}
+
+TEST(Sowt, LongStereoAcrossBlocks) {
+  Bytes data(4 * 50000 + 4);  // one sample pair more than the frames ask for
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 131 + i / 251);
+  const Result r = convert(aifc(2, 50000, "sowt", data));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, cat({wav_header(2, 8000, 200000), Bytes(data.begin(), data.end() - 4)}));
+}
+
+// Bytes after the container are not walked but are read as sound data when
+// the frame count asks for them; the input ends 1, 2 or 3 bytes into frame 2.
+TEST(Sowt, StereoInputEndsInsideAFrame) {
+  for (const Bytes& tail : {Bytes{5}, Bytes{5, 6}, Bytes{5, 6, 7}}) {
+    const Result r = convert(cat({aifc(2, 2, "sowt", {1, 2, 3, 4}), tail}));
+    EXPECT_EQ(r.err, "IN: unexpected end of file\n" + kBadFile) << tail.size();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(r.output_exists);
+  }
+}
+
+TEST(Sowt, DataStartPastEndOfFile) {
+  const Result r = convert(form(cat({comm(1, 1, "sowt"), ssnd({}, 1000)})));
+  EXPECT_EQ(r.err, "IN: unexpected end of file\n" + kBadFile);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(r.output_exists);
+}
+
+}  // namespace
+}  // namespace aifc_test
