@@ -1,0 +1,165 @@
+// Fuzz target: a whole conversion of the input as a file, checking what must
+// hold for every input. Status is 0 or 1; after 1 there is no output file;
+// after 0 the output is the 44-byte header plus exactly the data size it
+// announces, and the header agrees with a COMM chunk of the input.
+//
+// Built with -fsanitize=fuzzer it is a libFuzzer target; built without, its
+// main replays the files named on the command line (regression inputs).
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "aifc/aifc.h"
+#include "driver/run.h"
+
+namespace {
+
+// A private directory for the input and output files, removed at exit. Plain
+// char arrays, so that they outlive every exit handler.
+char in_path[64], out_path[64], dir_path[48];
+
+void remove_work_files() {
+  std::remove(in_path);
+  std::remove(out_path);
+  rmdir(dir_path);
+}
+
+void make_work_dir() {
+  if (dir_path[0]) return;
+  std::snprintf(dir_path, sizeof dir_path, "/tmp/aifconv-fuzz.%ld", static_cast<long>(getpid()));
+  std::snprintf(in_path, sizeof in_path, "%s/in.aifc", dir_path);
+  std::snprintf(out_path, sizeof out_path, "%s/out.wav", dir_path);
+  mkdir(dir_path, 0700);
+  std::atexit(remove_work_files);
+}
+
+[[noreturn]] void violated(const char* what) {
+  std::fprintf(stderr, "invariant violated: %s\n", what);
+  std::abort();
+}
+
+std::uint32_t le32(const std::uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+
+// Does the header match the COMM fields at `comm` (the 22 bytes after its
+// chunk header)? The frame count may have been recomputed from a truncated
+// SSND chunk, so the data size is checked against it only when not.
+bool header_agrees(const std::uint8_t* h, const std::uint8_t* comm, bool truncated) {
+  const unsigned channels = aifconv::get_be16(comm);
+  const std::uint32_t frames = aifconv::get_be32(comm + 2);
+  const long double rate = aifconv::extended_to_rate(comm + 8);
+  if (aifconv::get_be16(comm + 6) != 16 || (channels != 1 && channels != 2)) return false;
+  if (!(rate > 0 && rate < 10000000.0L)) return false;
+  const std::uint32_t whole_rate = static_cast<std::uint32_t>(static_cast<std::int32_t>(rate));
+  std::uint64_t per_frame;
+  if (std::memcmp(comm + 18, "ima4", 4) == 0)
+    per_frame = 128;
+  else if (std::memcmp(comm + 18, "sowt", 4) == 0 || std::memcmp(comm + 18, "SDX2", 4) == 0)
+    per_frame = 2;
+  else
+    return false;
+  const std::uint32_t data_size = le32(h + 40);
+  if (!truncated && data_size != frames * per_frame * channels) return false;
+  if (data_size % (per_frame * channels) != 0) return false;
+  return le16(h + 22) == channels && le32(h + 24) == whole_rate &&
+         le32(h + 28) == channels * whole_rate * 2 && le16(h + 32) == channels * 2;
+}
+
+void check_output(const std::uint8_t* data, std::size_t size, const std::vector<std::uint8_t>& out,
+                  const std::string& err) {
+  if (out.size() < 44) violated("output shorter than a header");
+  const std::uint8_t* h = out.data();
+  if (std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WAVEfmt ", 8) != 0 ||
+      le32(h + 16) != 16 || le16(h + 20) != 1 || le16(h + 34) != 16 ||
+      std::memcmp(h + 36, "data", 4) != 0)
+    violated("fixed header fields");
+  const std::uint32_t data_size = le32(h + 40);
+  if (le32(h + 4) != data_size + 36) violated("RIFF size");
+  if (out.size() != 44 + static_cast<std::uint64_t>(data_size)) violated("output size");
+  const bool truncated = err.find("warning - bad size in SSND") != std::string::npos;
+  for (std::size_t at = 12; at + 30 <= size; ++at)
+    if (std::memcmp(data + at, "COMM", 4) == 0 && header_agrees(h, data + at + 8, truncated)) return;
+  violated("header agrees with no COMM chunk of the input");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  make_work_dir();
+  const std::string in = in_path, out = out_path;
+  std::FILE* f = std::fopen(in.c_str(), "wb");
+  if (!f) return 0;
+  if (size) std::fwrite(data, 1, size, f);
+  std::fclose(f);
+
+  char* err_text = nullptr;
+  std::size_t err_size = 0;
+  std::FILE* err = open_memstream(&err_text, &err_size);
+  const char* argv[] = {"aifconv", in.c_str(), out.c_str(), nullptr};
+  const int status = aifconv::run(3, argv, err);
+  std::fclose(err);
+  const std::string messages(err_text ? err_text : "", err_size);
+  std::free(err_text);
+
+  struct stat st;
+  const bool exists = stat(out.c_str(), &st) == 0;
+  if (status != 0 && status != 1) violated("status other than 0 or 1");
+  if (status == 1 && exists) violated("output left behind after a failure");
+  if (status == 0) {
+    if (!exists) violated("no output after success");
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+    std::FILE* o = std::fopen(out.c_str(), "rb");
+    if (!o || std::fread(bytes.data(), 1, bytes.size(), o) != bytes.size()) violated("reading output");
+    std::fclose(o);
+    check_output(data, size, bytes, messages);
+    std::remove(out.c_str());
+  }
+  return 0;
+}
+
+#ifndef AIFCONV_LIBFUZZER
+namespace {
+std::size_t replay_file(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    std::perror(path.c_str());
+    std::exit(1);
+  }
+  std::vector<std::uint8_t> bytes;
+  std::uint8_t buf[65536];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+  std::fclose(f);
+  LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+  return 1;
+}
+}  // namespace
+
+// Replay: run every file named on the command line, or found in a directory
+// named there, through the target.
+int main(int argc, char** argv) {
+  std::size_t count = 0;
+  for (int i = 1; i < argc; ++i) {
+    struct stat st;
+    if (stat(argv[i], &st) == 0 && S_ISDIR(st.st_mode)) {
+      DIR* d = opendir(argv[i]);
+      while (const dirent* e = d ? readdir(d) : nullptr)
+        if (e->d_name[0] != '.') count += replay_file(std::string(argv[i]) + "/" + e->d_name);
+      if (d) closedir(d);
+    } else {
+      count += replay_file(argv[i]);
+    }
+  }
+  std::printf("%zu inputs replayed\n", count);
+  return count > 0 ? 0 : 1;
+}
+#endif
