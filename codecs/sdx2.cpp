@@ -3,6 +3,7 @@
 // wrap-around, no limit), an even code replaces it.
 #include <array>
 #include <cstdlib>
+#include <cstring>
 
 #include "codecs/codecs.h"
 #include "driver/run.h"
@@ -23,41 +24,67 @@ constexpr std::array<std::uint16_t, 256> make_sdx2_squares() {
 }
 constexpr std::array<std::uint16_t, 256> sdx2_squares = make_sdx2_squares();
 
-// One code: keep the previous sample only for an odd code.
+// All ones for an odd code (keep the previous sample), zero for an even one.
+inline std::uint16_t keep_mask(std::uint8_t code) {
+  return static_cast<std::uint16_t>(0u - (code & 1u));
+}
+
+// One code: v = (prev if odd) + square, wrapping at 16 bits.
 inline std::uint16_t sdx2_step(std::uint16_t prev, std::uint8_t code) {
-  const std::uint16_t keep = static_cast<std::uint16_t>(0u - (code & 1u));
-  return static_cast<std::uint16_t>((prev & keep) + sdx2_squares[code]);
+  return static_cast<std::uint16_t>((prev & keep_mask(code)) + sdx2_squares[code]);
+}
+
+// Two codes of one channel at once. With k the keep masks and q the squares,
+//   v2 = (((v & k1) + q1) & k2) + q2 = (v & k1 & k2) + ((q1 & k2) + q2),
+// since a mask is all ones or zero; so the chain from one pair to the next is
+// a single and-add while the first sample comes off the chain.
+inline std::uint16_t sdx2_pair(std::uint16_t v, std::uint8_t c1, std::uint8_t c2, std::uint16_t* first) {
+  const std::uint16_t k1 = keep_mask(c1), k2 = keep_mask(c2);
+  *first = static_cast<std::uint16_t>((v & k1) + sdx2_squares[c1]);
+  const std::uint16_t tail = static_cast<std::uint16_t>((sdx2_squares[c1] & k2) + sdx2_squares[c2]);
+  return static_cast<std::uint16_t>((v & k1 & k2) + tail);
 }
 
 inline void store(std::uint8_t* out, std::uint16_t v) {
-  out[0] = static_cast<std::uint8_t>(v);
-  out[1] = static_cast<std::uint8_t>(v >> 8);
+  const std::uint8_t le[2] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
+  std::memcpy(out, le, 2);
 }
 
 }  // namespace
 
 void decode_sdx2(const std::uint8_t* in, std::size_t count, unsigned channels,
                  std::uint16_t* prev, std::uint8_t* out) {
+  std::uint16_t first;
   if (channels == 1) {
     std::uint16_t v = prev[0];
-    for (std::size_t i = 0; i < count; ++i) {
+    std::size_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+      v = sdx2_pair(v, in[i], in[i + 1], &first);
+      store(out + 2 * i, first);
+      store(out + 2 * i + 2, v);
+    }
+    if (i < count) {
       v = sdx2_step(v, in[i]);
       store(out + 2 * i, v);
     }
     prev[0] = v;
     return;
   }
-  std::uint16_t left = prev[0], right = prev[1];
+  // Stereo: two frames (L R L R) at a time, a pair of codes per channel.
+  std::uint16_t left = prev[0], right = prev[1], first_right;
   std::size_t i = 0;
-  for (; i + 2 <= count; i += 2) {
-    left = sdx2_step(left, in[i]);
-    right = sdx2_step(right, in[i + 1]);
-    store(out + 2 * i, left);
-    store(out + 2 * i + 2, right);
+  for (; i + 4 <= count; i += 4) {
+    left = sdx2_pair(left, in[i], in[i + 2], &first);
+    right = sdx2_pair(right, in[i + 1], in[i + 3], &first_right);
+    store(out + 2 * i, first);
+    store(out + 2 * i + 2, first_right);
+    store(out + 2 * i + 4, left);
+    store(out + 2 * i + 6, right);
   }
-  if (i < count) {  // a frame cut short after its left code
-    left = sdx2_step(left, in[i]);
-    store(out + 2 * i, left);
+  for (; i < count; ++i) {  // a last frame, possibly cut short after its left code
+    std::uint16_t& v = (i % 2 == 0) ? left : right;
+    v = sdx2_step(v, in[i]);
+    store(out + 2 * i, v);
   }
   prev[0] = left;
   prev[1] = right;
