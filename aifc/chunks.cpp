@@ -5,9 +5,10 @@
 // every addition and subtraction is taken modulo 2^32, and a value counts as
 // negative exactly when bit 31 is set. Files in the wild carry sizes such as
 // 0xFFFFFFFF, and the format's answer for them depends on that wrap-around.
+#include "aifc/aifc.h"
+
 #include <cstring>
 
-#include "aifc/aifc.h"
 #include "driver/run.h"
 
 namespace aifconv {
@@ -21,7 +22,6 @@ bool is_negative(std::uint32_t v) { return (v & 0x80000000u) != 0; }
 long as_signed(std::uint32_t v) {
   return is_negative(v) ? -static_cast<long>(~v) - 1 : static_cast<long>(v);
 }
-
 
 bool id_is(const std::uint8_t* id, const char* name) { return std::memcmp(id, name, 4) == 0; }
 

@@ -1,8 +1,9 @@
 // The COMM chunk's fixed fields and the 80-bit extended sample rate.
+#include "aifc/aifc.h"
+
 #include <cfloat>
 #include <cstring>
 
-#include "aifc/aifc.h"
 #include "driver/run.h"
 
 namespace aifconv {

@@ -1,8 +1,9 @@
 // The data pass: reposition on the sound data and dispatch on the codec; the
 // sowt copy, whose samples are already what a 16-bit PCM WAV file holds.
+#include "codecs/codecs.h"
+
 #include <cstdio>
 
-#include "codecs/codecs.h"
 #include "driver/run.h"
 
 namespace aifconv {

@@ -5,9 +5,10 @@
 // index. 32 bytes of 4-bit codes follow, the low nibble of each byte first.
 // Every packet starts from its own header, so packets are independent and the
 // frame decoder runs two of them side by side to keep the CPU busy.
+#include "codecs/codecs.h"
+
 #include <cstring>
 
-#include "codecs/codecs.h"
 #include "driver/run.h"
 
 namespace aifconv {

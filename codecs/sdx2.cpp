@@ -1,11 +1,12 @@
 // "SDX2": square-root delta exact. Each code is a signed byte s standing for
 // 2 * s * |s|; an odd code adds that to the channel's previous sample (16-bit
 // wrap-around, no limit), an even code replaces it.
+#include "codecs/codecs.h"
+
 #include <array>
 #include <cstdlib>
 #include <cstring>
 
-#include "codecs/codecs.h"
 #include "driver/run.h"
 
 namespace aifconv {

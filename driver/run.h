@@ -13,7 +13,7 @@ namespace aifconv {
 // other return value of a stage is the exit status of the exit it took.
 constexpr int kContinue = -1;
 
-// Everything one run owns, from the command line to the exit status.
+// Everything one run owns: the command line, its streams and where messages go.
 struct Run {
   const char* program = "aifconv";  // invocation word, for the usage line
   const char* input_path = nullptr;

@@ -1,8 +1,9 @@
 // The RIFF/WAVE header of the output.
+#include "wav/wav.h"
+
 #include <cstring>
 
 #include "driver/run.h"
-#include "wav/wav.h"
 
 namespace aifconv {
 
