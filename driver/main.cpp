@@ -4,4 +4,7 @@
 
 #include "driver/run.h"
 
-int main(int argc, char** argv) { return aifconv::run(argc, argv, stderr); }
+int main(int argc, char** argv) {
+  aifconv::remove_output_on_signal();
+  return aifconv::run(argc, argv, stderr);
+}

@@ -3,8 +3,11 @@
 #include "driver/run.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,10 +21,21 @@ const char kContactAddress[] = "aifconv-support@example.org";
 
 namespace {
 
-// Close both streams; remove the output path afterwards when asked to and when
-// the output stream was a regular file (a device or FIFO is left alone, and
-// so is anything else the run did not write as a plain file).
-void close_streams(Run& run, bool remove_output) {
+// The output of the conversion in progress, while it is a regular file that a
+// signal should not leave behind; null otherwise.
+std::atomic<const char*> output_in_progress{nullptr};
+static_assert(std::atomic<const char*>::is_always_lock_free, "used from a signal handler");
+
+extern "C" void remove_output_and_die(int sig) {
+  const char* path = output_in_progress.exchange(nullptr);
+  if (path) unlink(path);
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+// Close both streams, then remove the output path when the output stream was a
+// regular file (a device or FIFO is left alone: the run did not make it).
+void close_and_remove_streams(Run& run) {
   if (run.in) {
     std::fclose(run.in);
     run.in = nullptr;
@@ -33,7 +47,8 @@ void close_streams(Run& run, bool remove_output) {
     std::fclose(run.out);
     run.out = nullptr;
   }
-  if (remove_output && regular) std::remove(run.output_path);
+  if (regular) std::remove(run.output_path);
+  output_in_progress = nullptr;
 }
 
 // True when `path` exists and is the very file open as `stream`.
@@ -44,6 +59,12 @@ bool same_file(std::FILE* stream, const char* path) {
 }
 
 }  // namespace
+
+void remove_output_on_signal() {
+  std::signal(SIGINT, remove_output_and_die);
+  std::signal(SIGTERM, remove_output_and_die);
+  std::signal(SIGHUP, remove_output_and_die);
+}
 
 void report_errno(Run& run, const char* what) {
   std::fprintf(run.err, "%s: %s\n", what, std::strerror(errno));
@@ -59,18 +80,18 @@ void report_short_read(Run& run) {
 int fail_bad_file(Run& run) {
   std::fprintf(run.err, "%s: bad sound file, can't load\n", run.input_path);
   std::fprintf(run.err, "contact %s to add support for your file\n", kContactAddress);
-  close_streams(run, true);
+  close_and_remove_streams(run);
   return 1;
 }
 
 int fail_output(Run& run) {
   report_errno(run, run.output_path);
-  close_streams(run, true);
+  close_and_remove_streams(run);
   return 1;
 }
 
 int close_and_remove(Run& run) {
-  close_streams(run, true);
+  close_and_remove_streams(run);
   return 1;
 }
 
@@ -86,8 +107,12 @@ int finish_success(Run& run) {
   const bool closed = std::fclose(run.out) == 0;
   run.out = nullptr;
   if (flushed && !closed) report_errno(run, run.output_path);
-  if (flushed && closed) return 0;
+  if (flushed && closed) {
+    output_in_progress = nullptr;  // complete: a signal from now on leaves it
+    return 0;
+  }
   if (regular) std::remove(run.output_path);
+  output_in_progress = nullptr;
   return 1;
 }
 
@@ -140,6 +165,8 @@ int run(int argc, const char* const* argv, std::FILE* err, void* (*allocate)(std
     std::fclose(r.in);
     return 1;
   }
+  struct stat st;
+  if (fstat(fileno(r.out), &st) == 0 && S_ISREG(st.st_mode)) output_in_progress = r.output_path;
 
   SoundFormat format;
   int status = walk_chunks(r, format);

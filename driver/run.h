@@ -44,6 +44,12 @@ int close_and_remove(Run& run);
 // run), close the input. Returns 0, or 1 when the output could not be closed.
 int finish_success(Run& run);
 
+// For a command-line program: on SIGINT, SIGTERM or SIGHUP, remove the output
+// of a conversion still in progress, then die of the signal as usual. Only a
+// regular file the run opened is removed. Not for in-process callers, whose
+// signals are their own.
+void remove_output_on_signal();
+
 // Print "<what>: <system error>" for the current errno, as perror does.
 void report_errno(Run& run, const char* what);
 // Report a short read of sample data: the system error for the input path, or
