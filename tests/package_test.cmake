@@ -1,0 +1,21 @@
+# Builds the Debian package with CPack and checks it holds the binary and the
+# manual page. Variables: BUILD_DIR, WORK_DIR.
+file(REMOVE_RECURSE "${WORK_DIR}")
+execute_process(COMMAND cpack -G DEB --config "${BUILD_DIR}/CPackConfig.cmake" -B "${WORK_DIR}"
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cpack failed: ${out}")
+endif()
+file(GLOB debs "${WORK_DIR}/aifconv_*.deb")
+list(LENGTH debs count)
+if(NOT count EQUAL 1)
+  message(FATAL_ERROR "expected one .deb in ${WORK_DIR}, found ${count}")
+endif()
+execute_process(COMMAND dpkg-deb -c ${debs} RESULT_VARIABLE status OUTPUT_VARIABLE listing)
+foreach(path "./usr/bin/aifconv" "./usr/share/man/man1/aifconv.1")
+  string(FIND "${listing}" " ${path}\n" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${path} not in the package:\n${listing}")
+  endif()
+endforeach()
+file(REMOVE_RECURSE "${WORK_DIR}")
