@@ -7,9 +7,8 @@
 // frame decoder runs two of them side by side to keep the CPU busy.
 #include "codecs/codecs.h"
 
-#include <cstring>
-
 #include "driver/run.h"
+#include "wav/wav.h"
 
 namespace aifconv {
 
@@ -94,12 +93,6 @@ inline int step_code(ImaState& s, unsigned n) {
   return p;
 }
 
-inline void store_sample(std::uint8_t* out, int v) {
-  const std::uint16_t u = static_cast<std::uint16_t>(v);
-  const std::uint8_t le[2] = {static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(u >> 8)};
-  std::memcpy(out, le, 2);
-}
-
 // Decode Lanes consecutive packets from `in` side by side: packet k's sample
 // i goes to out + offset[k] + i * Stride. Independent packets give the CPU
 // several dependency chains to overlap.
@@ -111,40 +104,28 @@ inline void decode_lanes(const std::uint8_t* in, std::uint8_t* out, const std::s
     unsigned byte[Lanes];
     for (int k = 0; k < Lanes; ++k) byte[k] = in[k * kIma4PacketSize + 2 + j];
     for (int k = 0; k < Lanes; ++k)
-      store_sample(out + offset[k] + (2 * j) * Stride, step_code(s[k], byte[k] & 0x0F));
+      put_le16(out + offset[k] + (2 * j) * Stride, static_cast<std::uint16_t>(step_code(s[k], byte[k] & 0x0F)));
     for (int k = 0; k < Lanes; ++k)
-      store_sample(out + offset[k] + (2 * j + 1) * Stride, step_code(s[k], byte[k] >> 4));
+      put_le16(out + offset[k] + (2 * j + 1) * Stride, static_cast<std::uint16_t>(step_code(s[k], byte[k] >> 4)));
   }
 }
 
-// Output offset of packet k of a group: its frame, then its channel's slot.
-template <unsigned Channels, int Lanes>
-struct LaneOffsets {
-  std::size_t offset[Lanes];
-  constexpr LaneOffsets() : offset{} {
-    for (int k = 0; k < Lanes; ++k)
-      offset[k] = (k / Channels) * kIma4PacketSamples * 2 * Channels + (k % Channels) * 2;
-  }
-};
-
 // Frames of `Channels` packets each, two packets at a time (more lanes run
-// out of registers on x86-64 and measure slower), then the rest.
+// out of registers on x86-64 and measure slower), then a last odd packet.
 template <unsigned Channels>
 void decode_frames(const std::uint8_t* in, std::size_t frames, std::uint8_t* out) {
-  constexpr int kLanes = 2;
   constexpr std::size_t kStride = 2 * Channels;
   constexpr std::size_t kFrameOut = kIma4PacketSamples * kStride;
-  static constexpr LaneOffsets<Channels, kLanes> kGroup{};
-  constexpr std::size_t kFramesPerGroup = kLanes / Channels;
+  // Two mono packets are two frames; two stereo packets are one frame's
+  // left and right, interleaved.
+  static constexpr std::size_t kPairOffset[2] = {0, Channels == 1 ? kFrameOut : 2};
+  constexpr std::size_t kFramesPerPair = 2 / Channels;
   std::size_t f = 0;
-  for (; f + kFramesPerGroup <= frames; f += kFramesPerGroup)
-    decode_lanes<kLanes, kStride>(in + f * Channels * kIma4PacketSize, out + f * kFrameOut,
-                                  kGroup.offset);
-  for (; f < frames; ++f) {
-    for (unsigned c = 0; c < Channels; ++c) {
-      const std::size_t offset[1] = {f * kFrameOut + c * 2};
-      decode_lanes<1, kStride>(in + (f * Channels + c) * kIma4PacketSize, out, offset);
-    }
+  for (; f + kFramesPerPair <= frames; f += kFramesPerPair)
+    decode_lanes<2, kStride>(in + f * Channels * kIma4PacketSize, out + f * kFrameOut, kPairOffset);
+  if (f < frames) {  // mono only: an odd frame count
+    const std::size_t offset[1] = {0};
+    decode_lanes<1, kStride>(in + f * kIma4PacketSize, out + f * kFrameOut, offset);
   }
 }
 

@@ -5,9 +5,9 @@
 
 #include <array>
 #include <cstdlib>
-#include <cstring>
 
 #include "driver/run.h"
+#include "wav/wav.h"
 
 namespace aifconv {
 
@@ -46,11 +46,6 @@ inline std::uint16_t sdx2_pair(std::uint16_t v, std::uint8_t c1, std::uint8_t c2
   return static_cast<std::uint16_t>((v & k1 & k2) + tail);
 }
 
-inline void store(std::uint8_t* out, std::uint16_t v) {
-  const std::uint8_t le[2] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
-  std::memcpy(out, le, 2);
-}
-
 }  // namespace
 
 void decode_sdx2(const std::uint8_t* in, std::size_t count, unsigned channels,
@@ -61,12 +56,12 @@ void decode_sdx2(const std::uint8_t* in, std::size_t count, unsigned channels,
     std::size_t i = 0;
     for (; i + 2 <= count; i += 2) {
       v = sdx2_pair(v, in[i], in[i + 1], &first);
-      store(out + 2 * i, first);
-      store(out + 2 * i + 2, v);
+      put_le16(out + 2 * i, first);
+      put_le16(out + 2 * i + 2, v);
     }
     if (i < count) {
       v = sdx2_step(v, in[i]);
-      store(out + 2 * i, v);
+      put_le16(out + 2 * i, v);
     }
     prev[0] = v;
     return;
@@ -77,15 +72,15 @@ void decode_sdx2(const std::uint8_t* in, std::size_t count, unsigned channels,
   for (; i + 4 <= count; i += 4) {
     left = sdx2_pair(left, in[i], in[i + 2], &first);
     right = sdx2_pair(right, in[i + 1], in[i + 3], &first_right);
-    store(out + 2 * i, first);
-    store(out + 2 * i + 2, first_right);
-    store(out + 2 * i + 4, left);
-    store(out + 2 * i + 6, right);
+    put_le16(out + 2 * i, first);
+    put_le16(out + 2 * i + 2, first_right);
+    put_le16(out + 2 * i + 4, left);
+    put_le16(out + 2 * i + 6, right);
   }
   for (; i < count; ++i) {  // a last frame, possibly cut short after its left code
     std::uint16_t& v = (i % 2 == 0) ? left : right;
     v = sdx2_step(v, in[i]);
-    store(out + 2 * i, v);
+    put_le16(out + 2 * i, v);
   }
   prev[0] = left;
   prev[1] = right;

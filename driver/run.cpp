@@ -33,6 +33,11 @@ extern "C" void remove_output_and_die(int sig) {
   std::raise(sig);
 }
 
+bool is_regular_file(std::FILE* stream) {
+  struct stat st;
+  return fstat(fileno(stream), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 // Close both streams, then remove the output path when the output stream was a
 // regular file (a device or FIFO is left alone: the run did not make it).
 void close_and_remove_streams(Run& run) {
@@ -42,8 +47,7 @@ void close_and_remove_streams(Run& run) {
   }
   bool regular = false;
   if (run.out) {
-    struct stat st;
-    regular = fstat(fileno(run.out), &st) == 0 && S_ISREG(st.st_mode);
+    regular = is_regular_file(run.out);
     std::fclose(run.out);
     run.out = nullptr;
   }
@@ -100,20 +104,16 @@ int finish_success(Run& run) {
   run.in = nullptr;
   // A full disk often shows only when the last buffered bytes go out, so the
   // flush and the close are part of the conversion.
-  struct stat st;
-  const bool regular = fstat(fileno(run.out), &st) == 0 && S_ISREG(st.st_mode);
-  const bool flushed = std::fflush(run.out) == 0;
-  if (!flushed) report_errno(run, run.output_path);
+  if (std::fflush(run.out) != 0) return fail_output(run);
+  const bool regular = is_regular_file(run.out);
   const bool closed = std::fclose(run.out) == 0;
   run.out = nullptr;
-  if (flushed && !closed) report_errno(run, run.output_path);
-  if (flushed && closed) {
-    output_in_progress = nullptr;  // complete: a signal from now on leaves it
-    return 0;
+  if (!closed) {
+    report_errno(run, run.output_path);
+    if (regular) std::remove(run.output_path);
   }
-  if (regular) std::remove(run.output_path);
-  output_in_progress = nullptr;
-  return 1;
+  output_in_progress = nullptr;  // complete, or removed
+  return closed ? 0 : 1;
 }
 
 std::size_t read_input(Run& run, std::uint8_t* buf, std::size_t n) {
@@ -165,8 +165,7 @@ int run(int argc, const char* const* argv, std::FILE* err, void* (*allocate)(std
     std::fclose(r.in);
     return 1;
   }
-  struct stat st;
-  if (fstat(fileno(r.out), &st) == 0 && S_ISREG(st.st_mode)) output_in_progress = r.output_path;
+  if (is_regular_file(r.out)) output_in_progress = r.output_path;
 
   SoundFormat format;
   int status = walk_chunks(r, format);
