@@ -133,19 +133,25 @@ void replace_all(std::string& s, const std::string& from, const std::string& to)
 }
 }  // namespace
 
-Result run_paths(const std::string& input, const std::string& output,
-                 void* (*allocate)(std::size_t)) {
+std::string run_argv(const std::vector<const char*>& argv, int* status,
+                     void* (*allocate)(std::size_t)) {
   std::FILE* err = std::tmpfile();
   if (!err) throw std::runtime_error("tmpfile failed");
-  const char* argv[] = {"aifconv", input.c_str(), output.c_str(), nullptr};
-  Result r;
-  r.status = aifconv::run(3, argv, err, allocate);
+  *status = aifconv::run(static_cast<int>(argv.size()), argv.data(), err, allocate);
   std::fflush(err);
   std::rewind(err);
+  std::string text;
   char buf[4096];
   std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, err)) > 0) r.err.append(buf, n);
+  while ((n = std::fread(buf, 1, sizeof buf, err)) > 0) text.append(buf, n);
   std::fclose(err);
+  return text;
+}
+
+Result run_paths(const std::string& input, const std::string& output,
+                 void* (*allocate)(std::size_t)) {
+  Result r;
+  r.err = run_argv({"aifconv", input.c_str(), output.c_str()}, &r.status, allocate);
   // Output path first: in these tests it is never a prefix of the input path.
   replace_all(r.err, output, "OUT");
   replace_all(r.err, input, "IN");

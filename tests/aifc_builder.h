@@ -74,6 +74,9 @@ Bytes read_file(const std::string& path);
 void write_file(const std::string& path, const Bytes& bytes);
 bool exists(const std::string& path);
 
+// Run the converter in-process on any command line; returns what it printed.
+std::string run_argv(const std::vector<const char*>& argv, int* status,
+                     void* (*allocate)(std::size_t) = nullptr);
 // Run the converter in-process on an input and output path of the caller's.
 Result run_paths(const std::string& input, const std::string& output,
                  void* (*allocate)(std::size_t) = nullptr);

@@ -22,18 +22,6 @@ namespace {
 const Bytes kValid = aifc(1, 2, "sowt", {1, 2, 3, 4});
 const Bytes kValidWav = cat({wav_header(1, 8000, 4), {1, 2, 3, 4}});
 
-std::string run_args(std::vector<const char*> argv, int* status) {
-  std::FILE* err = std::tmpfile();
-  *status = aifconv::run(static_cast<int>(argv.size()), argv.data(), err);
-  std::rewind(err);
-  std::string text;
-  char buf[512];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, err)) > 0) text.append(buf, n);
-  std::fclose(err);
-  return text;
-}
-
 TEST(CommandLine, WrongArgumentCountPrintsUsage) {
   TempDir dir;
   const std::string in = dir.path("in.aifc"), out = dir.path("out.wav");
@@ -42,7 +30,7 @@ TEST(CommandLine, WrongArgumentCountPrintsUsage) {
       {"conv"}, {"conv", in.c_str()}, {"conv", in.c_str(), out.c_str(), "extra"}};
   for (const auto& argv : lines) {
     int status = 0;
-    EXPECT_EQ(run_args(argv, &status), "usage: conv <input AIFC file> <output WAV file>\n");
+    EXPECT_EQ(run_argv(argv, &status), "usage: conv <input AIFC file> <output WAV file>\n");
     EXPECT_EQ(status, 1);
     EXPECT_FALSE(exists(out));
   }
