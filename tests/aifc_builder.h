@@ -70,9 +70,19 @@ class TempDir {
   std::string dir_;
 };
 
+// Paths are UTF-8 strings on every host.
 Bytes read_file(const std::string& path);
 void write_file(const std::string& path, const Bytes& bytes);
+// True when anything is there, a dangling symbolic link included.
 bool exists(const std::string& path);
+bool is_regular_file(const std::string& path);
+
+// The command line that starts one of the project's programs from a shell:
+// the program's path, behind the emulator a cross build runs it with.
+std::string program_command(const std::string& program);
+// The exit status of a finished std::system or pclose, or -1 when the
+// command did not exit normally (killed by a signal, say).
+int exit_status(int wait_status);
 
 // Run the converter in-process on any command line; returns what it printed.
 std::string run_argv(const std::vector<const char*>& argv, int* status,
