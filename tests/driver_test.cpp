@@ -8,6 +8,9 @@
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#elif defined(_MSC_VER)
+#define popen _popen
+#define pclose _pclose
 #endif
 
 #include <cerrno>
