@@ -7,7 +7,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+
+#include "driver/byteorder.h"
 
 namespace aifconv {
 
@@ -52,23 +53,17 @@ struct SoundFormat {
 // The AIFF-C version 1 stamp an FVER chunk must hold.
 constexpr std::uint32_t kAifcVersion1 = 0xA2805140u;
 
-// Read a big-endian 16- or 32-bit unsigned value from p.
-inline std::uint16_t get_be16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>((static_cast<unsigned>(p[0]) << 8) | p[1]);
-}
-inline std::uint32_t get_be32(const std::uint8_t* p) {
-  return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-         (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
-
-// Four identifier bytes as a C string for "%s"; a zero byte among them ends
-// the printed text early, as it would in any C string.
+// Four identifier bytes as a C string for "%s", made safe for a terminal:
+// a byte outside printable ASCII (0x20-0x7E) prints as '?', so a crafted file
+// cannot send escape sequences; a zero byte ends the text early, as it would
+// in any C string.
 struct IdText {
   char text[5];
 };
 inline IdText id_text(const std::uint8_t id[4]) {
   IdText t;
-  std::memcpy(t.text, id, 4);
+  for (int i = 0; i < 4; ++i)
+    t.text[i] = id[i] == 0 ? '\0' : id[i] < 0x20 || id[i] > 0x7E ? '?' : static_cast<char>(id[i]);
   t.text[4] = '\0';
   return t;
 }

@@ -4,7 +4,7 @@
 #include <cfloat>
 #include <cstring>
 
-#include "driver/run.h"
+#include "driver/context.h"
 
 namespace aifconv {
 
@@ -28,6 +28,10 @@ long double extended_to_rate(const std::uint8_t b[10]) {
   return (b[0] & 0x80) ? -v : v;
 }
 
+// Writers of ima4 files store 0 or 4 as the sample size: for a compressed
+// stream the field does not describe the decoded samples, always 16-bit.
+static bool is_ima4(const std::uint8_t* type) { return std::memcmp(type, "ima4", 4) == 0; }
+
 bool parse_comm(Run& run, const std::uint8_t comm[22], SoundFormat& format) {
   const unsigned channels = get_be16(comm);
   const std::uint32_t frames = get_be32(comm + 2);
@@ -40,7 +44,7 @@ bool parse_comm(Run& run, const std::uint8_t comm[22], SoundFormat& format) {
                  static_cast<int>(channels));
     return false;
   }
-  if (bits != 16) {
+  if (bits != 16 && !(is_ima4(type) && (bits == 0 || bits == 4))) {
     std::fprintf(run.err, "bits per sample = %d\nonly 16 bits handled\n", static_cast<int>(bits));
     return false;
   }
@@ -49,7 +53,7 @@ bool parse_comm(Run& run, const std::uint8_t comm[22], SoundFormat& format) {
     return false;
   }
   Codec codec;
-  if (std::memcmp(type, "ima4", 4) == 0) {
+  if (is_ima4(type)) {
     codec = Ima4;
   } else if (std::memcmp(type, "sowt", 4) == 0) {
     codec = Sowt;
@@ -62,7 +66,7 @@ bool parse_comm(Run& run, const std::uint8_t comm[22], SoundFormat& format) {
   }
   format.channels = channels;
   format.frames = frames;
-  format.bits = bits;
+  format.bits = 16;  // the decoded samples, whatever an ima4 file stores
   format.rate = rate;
   format.codec = codec;
   return true;

@@ -7,8 +7,8 @@
 // frame decoder runs two of them side by side to keep the CPU busy.
 #include "codecs/codecs.h"
 
-#include "driver/run.h"
-#include "wav/wav.h"
+#include "driver/byteorder.h"
+#include "driver/context.h"
 
 namespace aifconv {
 
@@ -145,18 +145,17 @@ void decode_ima4_frames(const std::uint8_t* in, std::size_t frames, unsigned cha
 }
 
 int convert_ima4(Run& run, const SoundFormat& format) {
-  // A block holds whole frames: at most 64 KiB of packets in, 128 bytes out
-  // per packet.
-  constexpr std::size_t kBlockPackets = 64 * 1024 / kIma4PacketSize;  // 1927
+  // A block holds whole frames: 128 bytes out for each 34-byte packet in.
+  constexpr std::size_t kBlockPackets = kMaxBlock / (kIma4PacketSamples * 2);
   static std::uint8_t in_block[kBlockPackets * kIma4PacketSize];
   static std::uint8_t out_block[kBlockPackets * kIma4PacketSamples * 2];
   const unsigned channels = format.channels;
   const std::size_t frame_in = kIma4PacketSize * channels;
   const std::size_t frame_out = kIma4PacketSamples * 2 * channels;
-  const std::size_t block_frames = kBlockPackets / channels;
 
   std::uint32_t remaining = format.frames;
   while (remaining > 0) {
+    const std::size_t block_frames = next_block_size(run) / frame_out;
     const std::size_t frames = remaining < block_frames ? remaining : block_frames;
     const std::size_t got = read_input(run, in_block, frames * frame_in);
     // Frames that arrived whole are decoded and written before a short read

@@ -134,10 +134,10 @@ void replace_all(std::string& s, const std::string& from, const std::string& to)
 }  // namespace
 
 std::string run_argv(const std::vector<const char*>& argv, int* status,
-                     void* (*allocate)(std::size_t)) {
+                     const aifconv::Hooks& hooks) {
   std::FILE* err = std::tmpfile();
   if (!err) throw std::runtime_error("tmpfile failed");
-  *status = aifconv::run(static_cast<int>(argv.size()), argv.data(), err, allocate);
+  *status = aifconv::run(static_cast<int>(argv.size()), argv.data(), err, hooks);
   std::fflush(err);
   std::rewind(err);
   std::string text;
@@ -149,9 +149,9 @@ std::string run_argv(const std::vector<const char*>& argv, int* status,
 }
 
 Result run_paths(const std::string& input, const std::string& output,
-                 void* (*allocate)(std::size_t)) {
+                 const aifconv::Hooks& hooks) {
   Result r;
-  r.err = run_argv({"aifconv", input.c_str(), output.c_str()}, &r.status, allocate);
+  r.err = run_argv({"aifconv", input.c_str(), output.c_str()}, &r.status, hooks);
   // Output path first: in these tests it is never a prefix of the input path.
   replace_all(r.err, output, "OUT");
   replace_all(r.err, input, "IN");
@@ -161,10 +161,16 @@ Result run_paths(const std::string& input, const std::string& output,
   return r;
 }
 
-Result convert(const Bytes& input, void* (*allocate)(std::size_t)) {
+Result convert(const Bytes& input, const aifconv::Hooks& hooks) {
   TempDir dir;
   write_file(dir.path("in.aifc"), input);
-  return run_paths(dir.path("in.aifc"), dir.path("out.wav"), allocate);
+  return run_paths(dir.path("in.aifc"), dir.path("out.wav"), hooks);
+}
+
+Result convert(const Bytes& input, void* (*allocate)(std::size_t)) {
+  aifconv::Hooks hooks;
+  hooks.allocate = allocate;
+  return convert(input, hooks);
 }
 
 }  // namespace aifc_test

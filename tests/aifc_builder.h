@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/context.h"
+
 namespace aifc_test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -76,11 +78,13 @@ bool exists(const std::string& path);
 
 // Run the converter in-process on any command line; returns what it printed.
 std::string run_argv(const std::vector<const char*>& argv, int* status,
-                     void* (*allocate)(std::size_t) = nullptr);
+                     const aifconv::Hooks& hooks = aifconv::Hooks());
 // Run the converter in-process on an input and output path of the caller's.
 Result run_paths(const std::string& input, const std::string& output,
-                 void* (*allocate)(std::size_t) = nullptr);
+                 const aifconv::Hooks& hooks = aifconv::Hooks());
 // Write `input` to a fresh file and convert it to a fresh output path.
-Result convert(const Bytes& input, void* (*allocate)(std::size_t) = nullptr);
+Result convert(const Bytes& input, const aifconv::Hooks& hooks = aifconv::Hooks());
+// The same, with `allocate` in place of malloc for the decoder state.
+Result convert(const Bytes& input, void* (*allocate)(std::size_t));
 
 }  // namespace aifc_test

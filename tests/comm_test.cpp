@@ -47,7 +47,14 @@ INSTANTIATE_TEST_SUITE_P(
          "nb of channels = 65535\nonly 1 or 2 channels handled\n"},
         {"eight_bit_sowt", comm_fields(1, 2, 8, k8000, "sowt"),
          "bits per sample = 8\nonly 16 bits handled\n"},
-        {"four_bit_ima4", comm_fields(1, 2, 4, k8000, "ima4"),
+        // ima4 may store 0 or 4 (the packets decode to 16 bits); nothing else.
+        {"eight_bit_ima4", comm_fields(1, 2, 8, k8000, "ima4"),
+         "bits per sample = 8\nonly 16 bits handled\n"},
+        {"zero_bit_sowt", comm_fields(1, 2, 0, k8000, "sowt"),
+         "bits per sample = 0\nonly 16 bits handled\n"},
+        {"four_bit_sdx2", comm_fields(1, 2, 4, k8000, "SDX2"),
+         "bits per sample = 4\nonly 16 bits handled\n"},
+        {"four_bit_other_type", comm_fields(1, 2, 4, k8000, "ulaw"),
          "bits per sample = 4\nonly 16 bits handled\n"},
         {"rate_zero", comm_fields(1, 2, 16, rate80(0), "sowt"), "freq = 0.000000" + kFreq},
         {"rate_minus_zero", comm_fields(1, 2, 16, cat({{0x80}, repeat(0, 9)}), "sowt"),
@@ -66,6 +73,12 @@ INSTANTIATE_TEST_SUITE_P(
          "compression scheme = sdx2\nonly ima4, sowt and SDX2 handled\n"},
         {"type_with_zero_byte", comm_fields(1, 2, 16, k8000, std::string("so\0t", 4)),
          "compression scheme = so\nonly ima4, sowt and SDX2 handled\n"},
+        // Bytes outside printable ASCII print as '?': no escape sequence
+        // reaches the terminal.
+        {"type_with_control_bytes", comm_fields(1, 2, 16, k8000, "\x1b[2J"),
+         "compression scheme = ?[2J\nonly ima4, sowt and SDX2 handled\n"},
+        {"type_with_high_bytes", comm_fields(1, 2, 16, k8000, "\x7f\x80\xff~"),
+         "compression scheme = ???~\nonly ima4, sowt and SDX2 handled\n"},
     }),
     [](const auto& info) { return std::string(info.param.name); });
 
