@@ -1,0 +1,1 @@
+#include "codecs/decoder_paths.h"
