@@ -27,43 +27,16 @@
 #endif
 #include <immintrin.h>
 
-#include <cstring>
-
-#include "aifc/aifc.h"
+#include "codecs/ima4_lanes.h"
 
 namespace aifconv {
 
 namespace {
 
+using namespace ima4_lanes;
+
 #define AIFCONV_AVX2 __attribute__((target("avx2")))
 #define AIFCONV_AVX512 __attribute__((target("avx2,avx512f,avx512bw")))
-
-constexpr std::size_t kPacket = 34;       // bytes in
-constexpr std::size_t kPacketOut = 128;   // bytes out
-
-// The decoder state of a lane is kept as
-//   p = predictor + 32768 (0 .. 65535, "biased"), so that the clamp of the
-//       predictor to -32768 .. 32767 is the unsigned saturation of p;
-//   x = step index, 0 .. 88.
-// The difference d = (step >> 3) + (step if n & 4) + (step >> 1 if n & 2)
-// + (step >> 2 if n & 1) is at most 4095 + 32767 + 16383 + 8191 = 61436, so
-// it is exact in an unsigned 16-bit lane (every partial sum is smaller).
-// Then p + d saturated at 65535 is the predictor plus d limited above at
-// 32767, and p - d saturated at 0 is the predictor minus d limited below at
-// -32768: exactly the scalar decoder's one-sided limits.
-// The index rises by 2, 4, 6 or 8 (codes with bit 2 set; at most 96, then
-// limited to 88) or falls by 1 (saturated at 0).
-
-// Step sizes padded to 96 entries for table lookups in whole vectors.
-struct PaddedSteps {
-  alignas(64) std::uint16_t step[96];
-};
-constexpr PaddedSteps make_padded_steps() {
-  PaddedSteps t{};
-  for (int i = 0; i < 96; ++i) t.step[i] = ima_step_table[i < 88 ? i : 88];
-  return t;
-}
-constexpr PaddedSteps padded_steps = make_padded_steps();
 
 // Index rise of a code with bit 2 set, looked up by the code's low 5 bits
 // (only the low 2 matter): 2 * ((n & 3) + 1).
@@ -76,40 +49,6 @@ constexpr RiseTable make_rise_table() {
   return t;
 }
 constexpr RiseTable rise_table = make_rise_table();
-
-// The packet headers of lanes 0 .. Lanes - 1: biased predictor and step
-// index (an index above 88 is taken as 88), as 16-bit lanes.
-template <std::size_t Lanes>
-struct Headers {
-  alignas(64) std::uint16_t p[Lanes];
-  alignas(64) std::uint16_t x[Lanes];
-};
-template <std::size_t Lanes>
-inline void read_headers(const std::uint8_t* in, Headers<Lanes>& h) {
-  for (std::size_t k = 0; k < Lanes; ++k) {
-    const std::uint16_t head = get_be16(in + k * kPacket);
-    h.p[k] = static_cast<std::uint16_t>((head & 0xFF80) ^ 0x8000);
-    h.x[k] = static_cast<std::uint16_t>((head & 0x7F) > 88 ? 88 : head & 0x7F);
-  }
-}
-
-// Decode `frames` frames by groups of Lanes packets with `group`; the last,
-// partial group is decoded from a zero-padded copy into a local buffer. A
-// group always holds whole frames (Lanes is even).
-template <std::size_t Lanes>
-void decode_by_groups(const std::uint8_t* in, std::size_t frames, unsigned channels,
-                      std::uint8_t* out, void (*group)(const std::uint8_t*, std::uint8_t*, unsigned)) {
-  const std::size_t packets = frames * channels;
-  std::size_t k = 0;
-  for (; k + Lanes <= packets; k += Lanes) group(in + k * kPacket, out + k * kPacketOut, channels);
-  if (k < packets) {
-    std::uint8_t packet_buf[Lanes * kPacket] = {};
-    std::uint8_t sample_buf[Lanes * kPacketOut];
-    std::memcpy(packet_buf, in + k * kPacket, (packets - k) * kPacket);
-    group(packet_buf, sample_buf, channels);
-    std::memcpy(out + k * kPacketOut, sample_buf, (packets - k) * kPacketOut);
-  }
-}
 
 // ---------------------------------------------------------------- AVX2
 
@@ -185,7 +124,7 @@ alignas(32) constexpr std::int8_t kAvx2IndexChange[32] = {-1, -1, -1, -1, 2, 4, 
                                                           6,  8,  -1, -1, -1, -1, 2, 4,  6,  8};
 
 AIFCONV_AVX2 inline __m256i load_avx2(const void* p) {
-  return _mm256_load_si256(static_cast<const __m256i*>(p));
+  return _mm256_loadu_si256(static_cast<const __m256i*>(p));
 }
 
 // Step sizes of the step indexes x (0 .. 88) of all lanes.
@@ -381,12 +320,12 @@ AIFCONV_AVX512 void group_avx512(const std::uint8_t* in, std::uint8_t* out) {
   }
   Headers<32> h;
   read_headers(in, h);
-  __m512i p = _mm512_load_si512(h.p), x = _mm512_load_si512(h.x);
+  __m512i p = _mm512_loadu_si512(h.p), x = _mm512_loadu_si512(h.x);
   Avx512Tables tables;
-  tables.steps0 = _mm512_load_si512(padded_steps.step);
-  tables.steps1 = _mm512_load_si512(padded_steps.step + 32);
-  tables.steps2 = _mm512_load_si512(padded_steps.step + 64);
-  tables.rise = _mm512_load_si512(rise_table.rise);
+  tables.steps0 = _mm512_loadu_si512(padded_steps.step);
+  tables.steps1 = _mm512_loadu_si512(padded_steps.step + 32);
+  tables.steps2 = _mm512_loadu_si512(padded_steps.step + 64);
+  tables.rise = _mm512_loadu_si512(rise_table.rise);
 
   if (Channels == 1) {
     // Block b of s[t] becomes samples 8c .. 8c + 7 of packet 8b + t.
