@@ -33,6 +33,10 @@ std::size_t ima4_paths(DecoderPath<Ima4Decoder> list[kMaxDecoderPaths]) {
 std::size_t sdx2_paths(DecoderPath<Sdx2Decoder> list[kMaxDecoderPaths]) {
   std::size_t n = 0;
   list[n++] = {"scalar", decode_sdx2_scalar};
+#if AIFCONV_X86_PATHS
+  if (cpu_has_avx2()) list[n++] = {"avx2", decode_sdx2_avx2};
+  if (cpu_has_avx512bw()) list[n++] = {"avx512bw", decode_sdx2_avx512};
+#endif
   return n;
 }
 

@@ -74,6 +74,10 @@ void decode_ima4_avx2(const std::uint8_t* in, std::size_t frames, unsigned chann
                       std::uint8_t* out);
 void decode_ima4_avx512(const std::uint8_t* in, std::size_t frames, unsigned channels,
                         std::uint8_t* out);
+void decode_sdx2_avx2(const std::uint8_t* in, std::size_t count, unsigned channels,
+                      std::uint16_t* prev, std::uint8_t* out);
+void decode_sdx2_avx512(const std::uint8_t* in, std::size_t count, unsigned channels,
+                        std::uint16_t* prev, std::uint8_t* out);
 #endif
 #if AIFCONV_NEON_PATHS
 void decode_ima4_neon(const std::uint8_t* in, std::size_t frames, unsigned channels,

@@ -22,8 +22,10 @@
 
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC 12's AVX-512 intrinsics fill their "undefined" inputs from a variable
-// initialized with itself, which -Wuninitialized reports once inlined here.
+// initialized with itself, which -Wuninitialized and -Wmaybe-uninitialized
+// report once inlined here.
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 #include <immintrin.h>
 

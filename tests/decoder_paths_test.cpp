@@ -119,5 +119,91 @@ INSTANTIATE_TEST_SUITE_P(
     }),
     [](const auto& info) { return std::string(info.param.name); });
 
+// How the codes of an SDX2 case are made.
+enum class Codes {
+  Random,     // any byte
+  MostlyOdd,  // long delta chains that wrap around, cut now and then
+  Loud,       // only -128, -127, 126 and 127
+};
+
+Bytes make_codes(Codes kind, std::size_t count, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes in(count);
+  static const std::uint8_t loud[4] = {0x80, 0x81, 0x7E, 0x7F};
+  for (auto& b : in) {
+    b = static_cast<std::uint8_t>(rng());
+    if (kind == Codes::MostlyOdd && rng() % 16 != 0) b |= 1;
+    if (kind == Codes::Loud) b = loud[b % 4];
+  }
+  return in;
+}
+
+struct Sdx2Case {
+  const char* name;
+  unsigned channels;
+  std::size_t count;
+  Codes codes;
+  std::uint16_t prev[2];
+};
+
+void PrintTo(const Sdx2Case& c, std::ostream* os) { *os << c.name; }
+
+class Sdx2Paths : public ::testing::TestWithParam<Sdx2Case> {};
+
+// The codes are decoded in two calls, so that the state carried from the
+// first feeds the second: mono split at an odd place, stereo after a whole
+// number of frames (a call starts on a left code), the second call possibly
+// cut after a left code.
+TEST_P(Sdx2Paths, EveryPathMatchesScalar) {
+  const Sdx2Case& c = GetParam();
+  DecoderPath<Sdx2Decoder> paths[aifconv::kMaxDecoderPaths];
+  const std::size_t n = aifconv::sdx2_paths(paths);
+  ASSERT_GE(n, 1u);
+  ASSERT_EQ(std::string(paths[0].name), "scalar");
+  const Bytes in = make_codes(c.codes, c.count, static_cast<std::uint32_t>(c.count));
+  const std::size_t half = c.count / 2;
+  const std::size_t split = c.channels == 1 ? (half | 1) : (half & ~std::size_t{1});
+  const std::size_t first = split < c.count ? split : c.count;
+  auto run = [&](Sdx2Decoder decode, std::uint16_t* prev) {
+    Bytes out(2 * c.count + 2 * kGuard, kGuardByte);
+    decode(in.data(), first, c.channels, prev, out.data() + kGuard);
+    decode(in.data() + first, c.count - first, c.channels, prev, out.data() + kGuard + 2 * first);
+    return out;
+  };
+  std::uint16_t expected_prev[2] = {c.prev[0], c.prev[1]};
+  const Bytes expected = run(paths[0].decode, expected_prev);
+  for (std::size_t i = 1; i < n; ++i) {
+    SCOPED_TRACE(paths[i].name);
+    std::uint16_t prev[2] = {c.prev[0], c.prev[1]};
+    EXPECT_EQ(run(paths[i].decode, prev), expected);
+    EXPECT_EQ(prev[0], expected_prev[0]);
+    if (c.channels == 2) {
+      EXPECT_EQ(prev[1], expected_prev[1]);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, Sdx2Paths,
+    ::testing::ValuesIn(std::vector<Sdx2Case>{
+        {"mono_none", 1, 0, Codes::Random, {0, 0}},
+        {"mono_one", 1, 1, Codes::Random, {1234, 0}},
+        {"mono_15", 1, 15, Codes::MostlyOdd, {0x8000, 0}},
+        {"mono_16", 1, 16, Codes::MostlyOdd, {0x7FFF, 0}},
+        {"mono_33", 1, 33, Codes::MostlyOdd, {0xFFFF, 0}},
+        {"mono_odd_1001", 1, 1001, Codes::Random, {17, 0}},
+        {"mono_chains_4099", 1, 4099, Codes::MostlyOdd, {0x1234, 0}},
+        {"mono_loud_4096", 1, 4096, Codes::Loud, {0x8001, 0}},
+        {"mono_block_65536", 1, 65536, Codes::MostlyOdd, {0, 0}},
+        {"stereo_one_left", 2, 1, Codes::MostlyOdd, {100, 200}},
+        {"stereo_31", 2, 31, Codes::MostlyOdd, {0x8000, 0x7FFF}},
+        {"stereo_64", 2, 64, Codes::MostlyOdd, {1, 0xFFFF}},
+        {"stereo_cut_after_left_1003", 2, 1003, Codes::Random, {5, 6}},
+        {"stereo_chains_4098", 2, 4098, Codes::MostlyOdd, {0x4321, 0xABCD}},
+        {"stereo_loud_4097", 2, 4097, Codes::Loud, {0x7FFF, 0x8000}},
+        {"stereo_block_65536", 2, 65536, Codes::MostlyOdd, {0, 0}},
+    }),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace aifc_test
