@@ -1,6 +1,6 @@
-// ima4 decoding with AVX2 (16 packets at once) and AVX-512 BW (32 packets at
-// once), one packet per 16-bit vector lane; the same bytes as the scalar
-// decoder in ima4.cpp.
+// ima4 decoding with AVX2 and AVX-512 BW, 32 packets at once, one packet per
+// 16-bit vector lane; the same bytes as the scalar decoder in ima4.cpp. The
+// lane state and its limits are described in ima4_lanes.h.
 //
 // A group of packets is decoded in three stages:
 //  1. Transpose: the 32 code bytes of each packet are loaded as one 256-bit
@@ -8,7 +8,10 @@
 //     16-bit word made of code bytes 2w and 2w + 1 of packet k. Read
 //     little-endian (x86 is), its four nibbles are codes 4w .. 4w + 3.
 //  2. Decode: the predictor and step index of every lane advance one code at
-//     a time, all lanes together.
+//     a time, all lanes together. AVX-512 looks step sizes up with 16-bit
+//     permutes of the table held in three registers; AVX2 keeps the step
+//     indexes in bytes and looks up the low and high step bytes with byte
+//     shuffles.
 //  3. Transpose back: samples come out as one vector per sample position;
 //     groups of them are transposed inside each 128-bit block so that every
 //     block holds consecutive samples of one packet (mono) or consecutive
@@ -129,26 +132,34 @@ AIFCONV_AVX2 inline __m256i load_avx2(const void* p) {
   return _mm256_loadu_si256(static_cast<const __m256i*>(p));
 }
 
-// Step sizes of the step indexes x (0 .. 88) of all lanes.
-AIFCONV_AVX2 inline __m256i steps_avx2(__m256i x) {
-  // The index in both bytes of each lane, then minus 16h in each byte.
-  __m256i i = _mm256_or_si256(x, _mm256_slli_epi16(x, 8));
+// The state of 32 lanes: predictors of lanes 0..15 and 16..31 in 16-bit
+// lanes, and the step indexes of all 32 in byte lanes, in the order
+// 0..7, 16..23, 8..15, 24..31 that packing two 16-bit vectors into bytes
+// gives (and unpacking bytes to 16 bits undoes).
+struct Avx2State {
+  __m256i p0, p1;
+  __m256i x;
+};
+
+// Step sizes of the byte indexes x (0 .. 88): lanes 0..15 in step0, 16..31
+// in step1. Every index byte minus 16h stays within -80 .. 88.
+AIFCONV_AVX2 inline void steps_avx2(__m256i x, __m256i& step0, __m256i& step1) {
   const __m256i sixteen = _mm256_set1_epi8(16);
-  __m256i low = _mm256_shuffle_epi8(load_avx2(avx2_step_blocks.low[0]), i);
+  __m256i low = _mm256_shuffle_epi8(load_avx2(avx2_step_blocks.low[0]), x);
   __m256i high = _mm256_setzero_si256();  // steps 0 .. 15 are below 256
   for (int h = 1; h < 6; ++h) {
-    i = _mm256_sub_epi8(i, sixteen);
-    low = _mm256_xor_si256(low, _mm256_shuffle_epi8(load_avx2(avx2_step_blocks.low[h]), i));
-    high = _mm256_xor_si256(high, _mm256_shuffle_epi8(load_avx2(avx2_step_blocks.high[h]), i));
+    x = _mm256_sub_epi8(x, sixteen);
+    low = _mm256_xor_si256(low, _mm256_shuffle_epi8(load_avx2(avx2_step_blocks.low[h]), x));
+    high = _mm256_xor_si256(high, _mm256_shuffle_epi8(load_avx2(avx2_step_blocks.high[h]), x));
   }
-  return _mm256_blendv_epi8(low, high, splat_avx2(0xFF00));
+  step0 = _mm256_unpacklo_epi8(low, high);
+  step1 = _mm256_unpackhi_epi8(low, high);
 }
 
-// One code per lane, from bits Shift .. Shift + 3 of `codes`: advances the
-// biased predictors p and the step indexes x, and returns the samples.
+// The predictor half of a code step for 16 lanes: codes in bits Shift ..
+// Shift + 3 of the 16-bit lanes of `codes`. Returns the samples.
 template <int Shift>
-AIFCONV_AVX2 inline __m256i code_avx2(__m256i& p, __m256i& x, __m256i codes) {
-  const __m256i step = steps_avx2(x);
+AIFCONV_AVX2 inline __m256i predict_avx2(__m256i& p, __m256i step, __m256i codes) {
   // psign keeps a term where its code bit is set (a positive selector, as
   // bits 0 .. 14 are) and zeroes it where the bit is clear.
   __m256i d = _mm256_srli_epi16(step, 3);
@@ -160,63 +171,98 @@ AIFCONV_AVX2 inline __m256i code_avx2(__m256i& p, __m256i& x, __m256i codes) {
   // All ones in lanes whose code has the sign bit (bit 3) set.
   const __m256i minus = _mm256_srai_epi16(_mm256_slli_epi16(codes, 12 - Shift), 15);
   p = _mm256_blendv_epi8(_mm256_adds_epu16(p, d), _mm256_subs_epu16(p, d), minus);
-  // The index change lands in the low byte of each lane; the high byte, which
-  // looks up code 0 (-1), is brought back to 0 by the lower limit.
-  const __m256i code = _mm256_and_si256(_mm256_srli_epi16(codes, Shift), splat_avx2(0x0F));
-  x = _mm256_add_epi8(x, _mm256_shuffle_epi8(load_avx2(kAvx2IndexChange), code));
-  x = _mm256_min_epi8(_mm256_max_epi8(x, _mm256_setzero_si256()), _mm256_set1_epi8(88));
   return _mm256_xor_si256(p, splat_avx2(0x8000));
 }
 
-// Decode 16 consecutive packets (16 mono frames or 8 stereo frames) from in
-// into 16 * 128 bytes at out.
+// One code in each of 32 lanes: bits Shift .. Shift + 3 of the code words
+// `codes0` (lanes 0..15) and `codes1` (16..31), and the same code byte in
+// byte lanes, `bytes`. Writes the samples of lanes 0..15 to s0, 16..31 to s1.
+template <int Shift>
+AIFCONV_AVX2 inline void code_avx2(Avx2State& st, __m256i codes0, __m256i codes1, __m256i bytes, __m256i* s0,
+                                   __m256i* s1) {
+  __m256i step0, step1;
+  steps_avx2(st.x, step0, step1);
+  *s0 = predict_avx2<Shift>(st.p0, step0, codes0);
+  *s1 = predict_avx2<Shift>(st.p1, step1, codes1);
+  const __m256i code = Shift % 8 == 0 ? _mm256_and_si256(bytes, _mm256_set1_epi8(0x0F))
+                                      : _mm256_and_si256(_mm256_srli_epi16(bytes, 4), _mm256_set1_epi8(0x0F));
+  const __m256i next = _mm256_add_epi8(st.x, _mm256_shuffle_epi8(load_avx2(kAvx2IndexChange), code));
+  st.x = _mm256_min_epi8(_mm256_max_epi8(next, _mm256_setzero_si256()), _mm256_set1_epi8(88));
+}
+
+// Code words of 16 packets: w[t] lane k holds code word t of packet k.
+AIFCONV_AVX2 inline void code_words_avx2(const std::uint8_t* in, __m256i* w) {
+  __m256i r[16];
+  for (int k = 0; k < 16; ++k) r[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + k * kPacket + 2));
+  transpose8x16_avx2(r);      // block 0: word t of packets 0..7, block 1: word 8 + t
+  transpose8x16_avx2(r + 8);  // the same for packets 8..15
+  for (int t = 0; t < 8; ++t) {
+    w[t] = _mm256_permute2x128_si256(r[t], r[8 + t], 0x20);
+    w[8 + t] = _mm256_permute2x128_si256(r[t], r[8 + t], 0x31);
+  }
+}
+
+// Both code bytes of code word t of 32 lanes, in the byte lane order of x.
+AIFCONV_AVX2 inline __m256i low_bytes_avx2(__m256i w0, __m256i w1) {
+  const __m256i low = splat_avx2(0x00FF);
+  return _mm256_packus_epi16(_mm256_and_si256(w0, low), _mm256_and_si256(w1, low));
+}
+AIFCONV_AVX2 inline __m256i high_bytes_avx2(__m256i w0, __m256i w1) {
+  return _mm256_packus_epi16(_mm256_srli_epi16(w0, 8), _mm256_srli_epi16(w1, 8));
+}
+
+// Decode 32 consecutive packets (32 mono frames or 16 stereo frames) from in
+// into 32 * 128 bytes at out.
 template <unsigned Channels>
 AIFCONV_AVX2 void group_avx2(const std::uint8_t* in, std::uint8_t* out) {
-  __m256i w[16];  // w[t] lane k: code word t of packet k
-  {
-    __m256i r[16];
-    for (int k = 0; k < 16; ++k)
-      r[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + k * kPacket + 2));
-    transpose8x16_avx2(r);      // block 0: word t of packets 0..7, block 1: word 8 + t
-    transpose8x16_avx2(r + 8);  // the same for packets 8..15
-    for (int t = 0; t < 8; ++t) {
-      w[t] = _mm256_permute2x128_si256(r[t], r[8 + t], 0x20);
-      w[8 + t] = _mm256_permute2x128_si256(r[t], r[8 + t], 0x31);
-    }
-  }
-  Headers<16> h;
+  __m256i w0[16], w1[16];  // code words of packets 0..15 and 16..31
+  code_words_avx2(in, w0);
+  code_words_avx2(in + 16 * kPacket, w1);
+  Headers<32> h;
   read_headers(in, h);
-  __m256i p = load_avx2(h.p), x = load_avx2(h.x);
+  Avx2State st;
+  st.p0 = load_avx2(h.p);
+  st.p1 = load_avx2(h.p + 16);
+  st.x = _mm256_packus_epi16(load_avx2(h.x), load_avx2(h.x + 16));
 
   if (Channels == 1) {
-    // Eight samples of every packet at a time: block b of s[t] is then
-    // samples 8c .. 8c + 7 of packet 8b + t.
+    // Eight samples of every packet at a time: block b of s0[t] is then
+    // samples 8c .. 8c + 7 of packet 8b + t, of s1[t] packet 16 + 8b + t.
     for (int c = 0; c < 8; ++c) {
-      __m256i s[8];
-      s[0] = code_avx2<0>(p, x, w[2 * c]);
-      s[1] = code_avx2<4>(p, x, w[2 * c]);
-      s[2] = code_avx2<8>(p, x, w[2 * c]);
-      s[3] = code_avx2<12>(p, x, w[2 * c]);
-      s[4] = code_avx2<0>(p, x, w[2 * c + 1]);
-      s[5] = code_avx2<4>(p, x, w[2 * c + 1]);
-      s[6] = code_avx2<8>(p, x, w[2 * c + 1]);
-      s[7] = code_avx2<12>(p, x, w[2 * c + 1]);
-      transpose8x16_avx2(s);
-      for (int t = 0; t < 8; ++t)
-        store_blocks_avx2(s[t], out + t * kPacketOut + 16 * c, out + (8 + t) * kPacketOut + 16 * c);
+      __m256i s0[8], s1[8];
+      for (int j = 0; j < 2; ++j) {
+        const __m256i a0 = w0[2 * c + j], a1 = w1[2 * c + j];
+        const __m256i low = low_bytes_avx2(a0, a1), high = high_bytes_avx2(a0, a1);
+        code_avx2<0>(st, a0, a1, low, &s0[4 * j], &s1[4 * j]);
+        code_avx2<4>(st, a0, a1, low, &s0[4 * j + 1], &s1[4 * j + 1]);
+        code_avx2<8>(st, a0, a1, high, &s0[4 * j + 2], &s1[4 * j + 2]);
+        code_avx2<12>(st, a0, a1, high, &s0[4 * j + 3], &s1[4 * j + 3]);
+      }
+      transpose8x16_avx2(s0);
+      transpose8x16_avx2(s1);
+      for (int t = 0; t < 8; ++t) {
+        store_blocks_avx2(s0[t], out + t * kPacketOut + 16 * c, out + (8 + t) * kPacketOut + 16 * c);
+        store_blocks_avx2(s1[t], out + (16 + t) * kPacketOut + 16 * c, out + (24 + t) * kPacketOut + 16 * c);
+      }
     }
   } else {
-    // Four left/right pairs of every frame at a time: block b of s[t] is then
-    // pairs 4c .. 4c + 3 of frame 4b + t.
+    // Four left/right pairs of every frame at a time: block b of s0[t] is
+    // then pairs 4c .. 4c + 3 of frame 4b + t, of s1[t] frame 8 + 4b + t.
     for (int c = 0; c < 16; ++c) {
-      __m256i s[4];
-      s[0] = code_avx2<0>(p, x, w[c]);
-      s[1] = code_avx2<4>(p, x, w[c]);
-      s[2] = code_avx2<8>(p, x, w[c]);
-      s[3] = code_avx2<12>(p, x, w[c]);
-      transpose4x32_avx2(s);
-      for (int t = 0; t < 4; ++t)
-        store_blocks_avx2(s[t], out + t * 2 * kPacketOut + 16 * c, out + (4 + t) * 2 * kPacketOut + 16 * c);
+      __m256i s0[4], s1[4];
+      const __m256i a0 = w0[c], a1 = w1[c];
+      const __m256i low = low_bytes_avx2(a0, a1), high = high_bytes_avx2(a0, a1);
+      code_avx2<0>(st, a0, a1, low, &s0[0], &s1[0]);
+      code_avx2<4>(st, a0, a1, low, &s0[1], &s1[1]);
+      code_avx2<8>(st, a0, a1, high, &s0[2], &s1[2]);
+      code_avx2<12>(st, a0, a1, high, &s0[3], &s1[3]);
+      transpose4x32_avx2(s0);
+      transpose4x32_avx2(s1);
+      constexpr std::size_t kFrameOut = 2 * kPacketOut;
+      for (int t = 0; t < 4; ++t) {
+        store_blocks_avx2(s0[t], out + t * kFrameOut + 16 * c, out + (4 + t) * kFrameOut + 16 * c);
+        store_blocks_avx2(s1[t], out + (8 + t) * kFrameOut + 16 * c, out + (12 + t) * kFrameOut + 16 * c);
+      }
     }
   }
 }
@@ -369,7 +415,7 @@ AIFCONV_AVX512 void group_avx512_any(const std::uint8_t* in, std::uint8_t* out, 
 }  // namespace
 
 void decode_ima4_avx2(const std::uint8_t* in, std::size_t frames, unsigned channels, std::uint8_t* out) {
-  decode_by_groups<16>(in, frames, channels, out, group_avx2_any);
+  decode_by_groups<32>(in, frames, channels, out, group_avx2_any);
 }
 
 void decode_ima4_avx512(const std::uint8_t* in, std::size_t frames, unsigned channels,
