@@ -10,9 +10,7 @@ namespace {
 // __builtin_cpu_supports also checks that the operating system saves the
 // vector registers the feature needs.
 bool cpu_has_avx2() { return __builtin_cpu_supports("avx2"); }
-bool cpu_has_avx512bw() {
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-}
+bool cpu_has_avx512bw() { return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"); }
 #endif
 
 }  // namespace

@@ -15,12 +15,11 @@
 // (AIFCONV_UNALIGNED_VECTOR_MOVES, set by the build). NEON is part of every
 // little-endian AArch64 CPU.
 #if !defined(AIFCONV_SCALAR_ONLY) && (defined(__GNUC__) || defined(__clang__)) && \
-    (defined(__x86_64__) || defined(__i386__)) &&                                  \
+    (defined(__x86_64__) || defined(__i386__)) &&                                 \
     (!defined(_WIN32) || defined(__clang__) || defined(AIFCONV_UNALIGNED_VECTOR_MOVES))
 #define AIFCONV_X86_PATHS 1
 #endif
-#if !defined(AIFCONV_SCALAR_ONLY) && defined(__aarch64__) && defined(__ARM_NEON) && \
-    !defined(__AARCH64EB__)
+#if !defined(AIFCONV_SCALAR_ONLY) && defined(__aarch64__) && defined(__ARM_NEON) && !defined(__AARCH64EB__)
 #define AIFCONV_NEON_PATHS 1
 #endif
 
@@ -55,33 +54,28 @@ Decoder preferred_path(std::size_t (*paths)(DecoderPath<Decoder>*)) {
 
 // The IMA ADPCM step sizes for step indexes 0..88.
 inline constexpr std::uint16_t ima_step_table[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,
-    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,
-    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,   253,   279,
-    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,   876,   963,
-    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749,  3024,  3327,
-    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487,
-    12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+    7,    8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,   28,
+    31,   34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,  118,
+    130,  143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,  494,
+    544,  598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878, 2066,
+    2272, 2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845, 8630,
+    9493, 10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 
 // The scalar decoders, for every host.
-void decode_ima4_scalar(const std::uint8_t* in, std::size_t frames, unsigned channels,
+void decode_ima4_scalar(const std::uint8_t* in, std::size_t frames, unsigned channels, std::uint8_t* out);
+void decode_sdx2_scalar(const std::uint8_t* in, std::size_t count, unsigned channels, std::uint16_t* prev,
                         std::uint8_t* out);
-void decode_sdx2_scalar(const std::uint8_t* in, std::size_t count, unsigned channels,
-                        std::uint16_t* prev, std::uint8_t* out);
 
 #if AIFCONV_X86_PATHS
-void decode_ima4_avx2(const std::uint8_t* in, std::size_t frames, unsigned channels,
+void decode_ima4_avx2(const std::uint8_t* in, std::size_t frames, unsigned channels, std::uint8_t* out);
+void decode_ima4_avx512(const std::uint8_t* in, std::size_t frames, unsigned channels, std::uint8_t* out);
+void decode_sdx2_avx2(const std::uint8_t* in, std::size_t count, unsigned channels, std::uint16_t* prev,
                       std::uint8_t* out);
-void decode_ima4_avx512(const std::uint8_t* in, std::size_t frames, unsigned channels,
+void decode_sdx2_avx512(const std::uint8_t* in, std::size_t count, unsigned channels, std::uint16_t* prev,
                         std::uint8_t* out);
-void decode_sdx2_avx2(const std::uint8_t* in, std::size_t count, unsigned channels,
-                      std::uint16_t* prev, std::uint8_t* out);
-void decode_sdx2_avx512(const std::uint8_t* in, std::size_t count, unsigned channels,
-                        std::uint16_t* prev, std::uint8_t* out);
 #endif
 #if AIFCONV_NEON_PATHS
-void decode_ima4_neon(const std::uint8_t* in, std::size_t frames, unsigned channels,
-                      std::uint8_t* out);
+void decode_ima4_neon(const std::uint8_t* in, std::size_t frames, unsigned channels, std::uint8_t* out);
 #endif
 
 }  // namespace aifconv

@@ -62,8 +62,8 @@ inline void read_headers(const std::uint8_t* in, Headers<Lanes>& h) {
 // zero-padded copy into a local buffer. Lanes is even, so a group holds whole
 // stereo frames.
 template <std::size_t Lanes>
-void decode_by_groups(const std::uint8_t* in, std::size_t frames, unsigned channels,
-                      std::uint8_t* out, void (*group)(const std::uint8_t*, std::uint8_t*, unsigned)) {
+void decode_by_groups(const std::uint8_t* in, std::size_t frames, unsigned channels, std::uint8_t* out,
+                      void (*group)(const std::uint8_t*, std::uint8_t*, unsigned)) {
   const std::size_t packets = frames * channels;
   std::size_t k = 0;
   for (; k + Lanes <= packets; k += Lanes) group(in + k * kPacket, out + k * kPacketOut, channels);

@@ -94,7 +94,8 @@ inline void transpose8x16(uint16x8_t* a) {
     }
   for (int i = 0; i < 4; ++i) {
     a[i] = vreinterpretq_u16_u64(vtrn1q_u64(vreinterpretq_u64_u32(u[i]), vreinterpretq_u64_u32(u[i + 4])));
-    a[i + 4] = vreinterpretq_u16_u64(vtrn2q_u64(vreinterpretq_u64_u32(u[i]), vreinterpretq_u64_u32(u[i + 4])));
+    a[i + 4] =
+        vreinterpretq_u16_u64(vtrn2q_u64(vreinterpretq_u64_u32(u[i]), vreinterpretq_u64_u32(u[i + 4])));
   }
 }
 
@@ -139,6 +140,7 @@ inline void advance(uint16x8_t& p0, uint16x8_t& p1, uint8x16_t& x, uint8x16_t co
   x = vreinterpretq_u8_s8(vminq_s8(vmaxq_s8(next, vdupq_n_s8(0)), vdupq_n_s8(88)));
 }
 
+// Store the 8 samples of v at p, little-endian (the host order here).
 inline void store16(std::uint8_t* p, uint16x8_t v) { vst1q_u8(p, vreinterpretq_u8_u16(v)); }
 
 // Decode 16 consecutive packets (16 mono frames or 8 stereo frames) from in
@@ -208,6 +210,7 @@ void group_neon(const std::uint8_t* in, std::uint8_t* out) {
   }
 }
 
+// group_neon for `channels` (1 or 2), in the form decode_by_groups calls.
 void group_neon_any(const std::uint8_t* in, std::uint8_t* out, unsigned channels) {
   if (channels == 1)
     group_neon<1>(in, out);

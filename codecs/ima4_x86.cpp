@@ -43,18 +43,6 @@ using namespace ima4_lanes;
 #define AIFCONV_AVX2 __attribute__((target("avx2")))
 #define AIFCONV_AVX512 __attribute__((target("avx2,avx512f,avx512bw")))
 
-// Index rise of a code with bit 2 set, looked up by the code's low 5 bits
-// (only the low 2 matter): 2 * ((n & 3) + 1).
-struct RiseTable {
-  alignas(64) std::uint16_t rise[32];
-};
-constexpr RiseTable make_rise_table() {
-  RiseTable t{};
-  for (int e = 0; e < 32; ++e) t.rise[e] = static_cast<std::uint16_t>(2 * ((e & 3) + 1));
-  return t;
-}
-constexpr RiseTable rise_table = make_rise_table();
-
 // ---------------------------------------------------------------- AVX2
 
 // Transpose the 8 x 8 matrix of 16-bit elements in each 128-bit block of
@@ -94,9 +82,8 @@ AIFCONV_AVX2 inline void store_blocks_avx2(__m256i v, std::uint8_t* p0, std::uin
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p1), _mm256_extracti128_si256(v, 1));
 }
 
-AIFCONV_AVX2 inline __m256i splat_avx2(std::uint16_t v) {
-  return _mm256_set1_epi16(static_cast<short>(v));
-}
+// Every 16-bit lane set to v.
+AIFCONV_AVX2 inline __m256i splat_avx2(std::uint16_t v) { return _mm256_set1_epi16(static_cast<short>(v)); }
 
 // Step sizes by index, looked up with byte shuffles, which select among 16
 // bytes: entry i of the table is found from its low byte and its high byte,
@@ -124,10 +111,11 @@ constexpr Avx2StepBlocks make_avx2_step_blocks() {
 constexpr Avx2StepBlocks avx2_step_blocks = make_avx2_step_blocks();
 
 // Index change of every code as a signed byte: -1, or 2, 4, 6, 8.
-alignas(32) constexpr std::int8_t kAvx2IndexChange[32] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1,
-                                                          -1, 2,  4,  6,  8, -1, -1, -1, -1, 2, 4,
-                                                          6,  8,  -1, -1, -1, -1, 2, 4,  6,  8};
+alignas(32) constexpr std::int8_t kAvx2IndexChange[32] = {-1, -1, -1, -1, 2,  4,  6,  8,  -1, -1, -1,
+                                                          -1, 2,  4,  6,  8,  -1, -1, -1, -1, 2,  4,
+                                                          6,  8,  -1, -1, -1, -1, 2,  4,  6,  8};
 
+// 32 bytes from p, which need not be aligned.
 AIFCONV_AVX2 inline __m256i load_avx2(const void* p) {
   return _mm256_loadu_si256(static_cast<const __m256i*>(p));
 }
@@ -164,10 +152,10 @@ AIFCONV_AVX2 inline __m256i predict_avx2(__m256i& p, __m256i step, __m256i codes
   // bits 0 .. 14 are) and zeroes it where the bit is clear.
   __m256i d = _mm256_srli_epi16(step, 3);
   d = _mm256_add_epi16(d, _mm256_sign_epi16(step, _mm256_and_si256(codes, splat_avx2(4 << Shift))));
-  d = _mm256_add_epi16(d, _mm256_sign_epi16(_mm256_srli_epi16(step, 1),
-                                            _mm256_and_si256(codes, splat_avx2(2 << Shift))));
-  d = _mm256_add_epi16(d, _mm256_sign_epi16(_mm256_srli_epi16(step, 2),
-                                            _mm256_and_si256(codes, splat_avx2(1 << Shift))));
+  d = _mm256_add_epi16(
+      d, _mm256_sign_epi16(_mm256_srli_epi16(step, 1), _mm256_and_si256(codes, splat_avx2(2 << Shift))));
+  d = _mm256_add_epi16(
+      d, _mm256_sign_epi16(_mm256_srli_epi16(step, 2), _mm256_and_si256(codes, splat_avx2(1 << Shift))));
   // All ones in lanes whose code has the sign bit (bit 3) set.
   const __m256i minus = _mm256_srai_epi16(_mm256_slli_epi16(codes, 12 - Shift), 15);
   p = _mm256_blendv_epi8(_mm256_adds_epu16(p, d), _mm256_subs_epu16(p, d), minus);
@@ -193,7 +181,8 @@ AIFCONV_AVX2 inline void code_avx2(Avx2State& st, __m256i codes0, __m256i codes1
 // Code words of 16 packets: w[t] lane k holds code word t of packet k.
 AIFCONV_AVX2 inline void code_words_avx2(const std::uint8_t* in, __m256i* w) {
   __m256i r[16];
-  for (int k = 0; k < 16; ++k) r[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + k * kPacket + 2));
+  for (int k = 0; k < 16; ++k)
+    r[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + k * kPacket + 2));
   transpose8x16_avx2(r);      // block 0: word t of packets 0..7, block 1: word 8 + t
   transpose8x16_avx2(r + 8);  // the same for packets 8..15
   for (int t = 0; t < 8; ++t) {
@@ -202,7 +191,8 @@ AIFCONV_AVX2 inline void code_words_avx2(const std::uint8_t* in, __m256i* w) {
   }
 }
 
-// Both code bytes of code word t of 32 lanes, in the byte lane order of x.
+// The first (low) and the second (high) code byte of the code words w0
+// (lanes 0..15) and w1 (16..31), as 32 byte lanes in the order of Avx2State x.
 AIFCONV_AVX2 inline __m256i low_bytes_avx2(__m256i w0, __m256i w1) {
   const __m256i low = splat_avx2(0x00FF);
   return _mm256_packus_epi16(_mm256_and_si256(w0, low), _mm256_and_si256(w1, low));
@@ -267,6 +257,7 @@ AIFCONV_AVX2 void group_avx2(const std::uint8_t* in, std::uint8_t* out) {
   }
 }
 
+// group_avx2 for `channels` (1 or 2), in the form decode_by_groups calls.
 AIFCONV_AVX2 void group_avx2_any(const std::uint8_t* in, std::uint8_t* out, unsigned channels) {
   if (channels == 1)
     group_avx2<1>(in, out);
@@ -276,6 +267,7 @@ AIFCONV_AVX2 void group_avx2_any(const std::uint8_t* in, std::uint8_t* out, unsi
 
 // ------------------------------------------------------------- AVX-512
 
+// As transpose8x16_avx2, in each of the four blocks.
 AIFCONV_AVX512 inline void transpose8x16_avx512(__m512i* a) {
   const __m512i t0 = _mm512_unpacklo_epi16(a[0], a[1]), t1 = _mm512_unpackhi_epi16(a[0], a[1]);
   const __m512i t2 = _mm512_unpacklo_epi16(a[2], a[3]), t3 = _mm512_unpackhi_epi16(a[2], a[3]);
@@ -295,6 +287,7 @@ AIFCONV_AVX512 inline void transpose8x16_avx512(__m512i* a) {
   a[7] = _mm512_unpackhi_epi64(u3, u7);
 }
 
+// As transpose4x32_avx2, in each of the four blocks.
 AIFCONV_AVX512 inline void transpose4x32_avx512(__m512i* a) {
   const __m512i t0 = _mm512_unpacklo_epi32(a[0], a[1]), t1 = _mm512_unpackhi_epi32(a[0], a[1]);
   const __m512i t2 = _mm512_unpacklo_epi32(a[2], a[3]), t3 = _mm512_unpackhi_epi32(a[2], a[3]);
@@ -312,32 +305,52 @@ AIFCONV_AVX512 inline void store_blocks_avx512(__m512i v, std::uint8_t* p, std::
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 3 * stride), _mm512_extracti32x4_epi32(v, 3));
 }
 
+// Every 16-bit lane set to v.
 AIFCONV_AVX512 inline __m512i splat_avx512(std::uint16_t v) {
   return _mm512_set1_epi16(static_cast<short>(v));
 }
 
+// Index rise of a code with bit 2 set, looked up by the code's low 5 bits
+// (only the low 2 matter): 2 * ((n & 3) + 1).
+struct RiseTable {
+  alignas(64) std::uint16_t rise[32];
+};
+constexpr RiseTable make_rise_table() {
+  RiseTable t{};
+  for (int e = 0; e < 32; ++e) t.rise[e] = static_cast<std::uint16_t>(2 * ((e & 3) + 1));
+  return t;
+}
+constexpr RiseTable rise_table = make_rise_table();
+
+// The tables of code_avx512, loaded once per group.
 struct Avx512Tables {
   __m512i steps0, steps1, steps2;  // step sizes 0..31, 32..63, 64..95
   __m512i rise;
 };
 
+// One code per lane, from bits Shift .. Shift + 3 of `codes`: advances the
+// biased predictors p and the step indexes x, and returns the samples.
 template <int Shift>
 AIFCONV_AVX512 inline __m512i code_avx512(__m512i& p, __m512i& x, __m512i codes, const Avx512Tables& t) {
   // Indexes 0..63 from the first two table pieces (6 index bits), 64..88
   // from the third (5 index bits).
-  const __m512i step = _mm512_mask_permutexvar_epi16(_mm512_permutex2var_epi16(t.steps0, x, t.steps1),
-                                                     _mm512_test_epi16_mask(x, splat_avx512(64)), x, t.steps2);
+  const __m512i step =
+      _mm512_mask_permutexvar_epi16(_mm512_permutex2var_epi16(t.steps0, x, t.steps1),
+                                    _mm512_test_epi16_mask(x, splat_avx512(64)), x, t.steps2);
   __m512i d = _mm512_srli_epi16(step, 3);
   d = _mm512_mask_add_epi16(d, _mm512_test_epi16_mask(codes, splat_avx512(4 << Shift)), d, step);
   d = _mm512_mask_add_epi16(d, _mm512_test_epi16_mask(codes, splat_avx512(2 << Shift)), d,
                             _mm512_srli_epi16(step, 1));
   d = _mm512_mask_add_epi16(d, _mm512_test_epi16_mask(codes, splat_avx512(1 << Shift)), d,
                             _mm512_srli_epi16(step, 2));
-  p = _mm512_mask_subs_epu16(_mm512_adds_epu16(p, d), _mm512_test_epi16_mask(codes, splat_avx512(8 << Shift)), p, d);
+  p = _mm512_mask_subs_epu16(_mm512_adds_epu16(p, d), _mm512_test_epi16_mask(codes, splat_avx512(8 << Shift)),
+                             p, d);
   // The rise table is looked up by bits Shift .. Shift + 4 of the codes.
-  const __m512i raised = _mm512_min_epu16(
-      _mm512_add_epi16(x, _mm512_permutexvar_epi16(_mm512_srli_epi16(codes, Shift), t.rise)), splat_avx512(88));
-  x = _mm512_mask_subs_epu16(raised, _mm512_testn_epi16_mask(codes, splat_avx512(4 << Shift)), x, splat_avx512(1));
+  const __m512i raised =
+      _mm512_min_epu16(_mm512_add_epi16(x, _mm512_permutexvar_epi16(_mm512_srli_epi16(codes, Shift), t.rise)),
+                       splat_avx512(88));
+  x = _mm512_mask_subs_epu16(raised, _mm512_testn_epi16_mask(codes, splat_avx512(4 << Shift)), x,
+                             splat_avx512(1));
   return _mm512_xor_si512(p, splat_avx512(0x8000));
 }
 
@@ -405,6 +418,7 @@ AIFCONV_AVX512 void group_avx512(const std::uint8_t* in, std::uint8_t* out) {
   }
 }
 
+// group_avx512 for `channels` (1 or 2), in the form decode_by_groups calls.
 AIFCONV_AVX512 void group_avx512_any(const std::uint8_t* in, std::uint8_t* out, unsigned channels) {
   if (channels == 1)
     group_avx512<1>(in, out);
@@ -418,8 +432,7 @@ void decode_ima4_avx2(const std::uint8_t* in, std::size_t frames, unsigned chann
   decode_by_groups<32>(in, frames, channels, out, group_avx2_any);
 }
 
-void decode_ima4_avx512(const std::uint8_t* in, std::size_t frames, unsigned channels,
-                        std::uint8_t* out) {
+void decode_ima4_avx512(const std::uint8_t* in, std::size_t frames, unsigned channels, std::uint8_t* out) {
   decode_by_groups<32>(in, frames, channels, out, group_avx512_any);
 }
 

@@ -80,6 +80,7 @@ AIFCONV_AVX2 __m256i sdx2_vectors_avx2(const std::uint8_t* in, std::size_t count
   return carry;
 }
 
+// decode_sdx2 with whole vectors of 16 codes, the rest by the scalar decoder.
 AIFCONV_AVX2 void sdx2_avx2(const std::uint8_t* in, std::size_t count, unsigned channels, std::uint16_t* prev,
                             std::uint8_t* out) {
   const std::size_t whole = count / 16 * 16;
@@ -107,7 +108,8 @@ AIFCONV_AVX512 __m512i sdx2_vectors_avx512(const std::uint8_t* in, std::size_t c
                                                       22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
   const __m512i lane = _mm512_loadu_si512(kLane);
   __m512i from[5];  // lane i - o, for every distance o
-  for (int j = kFirst; j < 5; ++j) from[j] = _mm512_sub_epi16(lane, _mm512_set1_epi16(static_cast<short>(1 << j)));
+  for (int j = kFirst; j < 5; ++j)
+    from[j] = _mm512_sub_epi16(lane, _mm512_set1_epi16(static_cast<short>(1 << j)));
   const __m512i last = Channels == 1 ? _mm512_set1_epi16(31) : _mm512_set1_epi32(30 | 31 << 16);
   const __m512i one = _mm512_set1_epi16(1);
   for (std::size_t i = 0; i < count; i += 32) {
@@ -128,6 +130,7 @@ AIFCONV_AVX512 __m512i sdx2_vectors_avx512(const std::uint8_t* in, std::size_t c
   return carry;
 }
 
+// decode_sdx2 with whole vectors of 32 codes, the rest by the scalar decoder.
 AIFCONV_AVX512 void sdx2_avx512(const std::uint8_t* in, std::size_t count, unsigned channels,
                                 std::uint16_t* prev, std::uint8_t* out) {
   const std::size_t whole = count / 32 * 32;

@@ -89,35 +89,34 @@ TEST_P(Ima4Paths, EveryPathMatchesScalar) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Frames, Ima4Paths,
-    ::testing::ValuesIn(std::vector<Ima4Case>{
-        {"mono_none", 1, 0, Packets::Random},
-        {"mono_one", 1, 1, Packets::Random},
-        {"mono_odd_7", 1, 7, Packets::Random},
-        {"mono_15", 1, 15, Packets::Random},
-        {"mono_16", 1, 16, Packets::Random},
-        {"mono_17", 1, 17, Packets::Random},
-        {"mono_31", 1, 31, Packets::Random},
-        {"mono_32", 1, 32, Packets::Random},
-        {"mono_33", 1, 33, Packets::Random},
-        {"mono_block_1927", 1, 1927, Packets::Random},
-        {"mono_loud", 1, 301, Packets::Loud},
-        {"mono_high_index", 1, 301, Packets::HighIndex},
-        {"mono_alternating", 1, 301, Packets::Alternating},
-        {"stereo_one", 2, 1, Packets::Random},
-        {"stereo_odd_7", 2, 7, Packets::Random},
-        {"stereo_8", 2, 8, Packets::Random},
-        {"stereo_9", 2, 9, Packets::Random},
-        {"stereo_15", 2, 15, Packets::Random},
-        {"stereo_16", 2, 16, Packets::Random},
-        {"stereo_17", 2, 17, Packets::Random},
-        {"stereo_block_963", 2, 963, Packets::Random},
-        {"stereo_loud", 2, 157, Packets::Loud},
-        {"stereo_high_index", 2, 157, Packets::HighIndex},
-        {"stereo_alternating", 2, 157, Packets::Alternating},
-    }),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Frames, Ima4Paths,
+                         ::testing::ValuesIn(std::vector<Ima4Case>{
+                             {"mono_none", 1, 0, Packets::Random},
+                             {"mono_one", 1, 1, Packets::Random},
+                             {"mono_odd_7", 1, 7, Packets::Random},
+                             {"mono_15", 1, 15, Packets::Random},
+                             {"mono_16", 1, 16, Packets::Random},
+                             {"mono_17", 1, 17, Packets::Random},
+                             {"mono_31", 1, 31, Packets::Random},
+                             {"mono_32", 1, 32, Packets::Random},
+                             {"mono_33", 1, 33, Packets::Random},
+                             {"mono_block_1927", 1, 1927, Packets::Random},
+                             {"mono_loud", 1, 301, Packets::Loud},
+                             {"mono_high_index", 1, 301, Packets::HighIndex},
+                             {"mono_alternating", 1, 301, Packets::Alternating},
+                             {"stereo_one", 2, 1, Packets::Random},
+                             {"stereo_odd_7", 2, 7, Packets::Random},
+                             {"stereo_8", 2, 8, Packets::Random},
+                             {"stereo_9", 2, 9, Packets::Random},
+                             {"stereo_15", 2, 15, Packets::Random},
+                             {"stereo_16", 2, 16, Packets::Random},
+                             {"stereo_17", 2, 17, Packets::Random},
+                             {"stereo_block_963", 2, 963, Packets::Random},
+                             {"stereo_loud", 2, 157, Packets::Loud},
+                             {"stereo_high_index", 2, 157, Packets::HighIndex},
+                             {"stereo_alternating", 2, 157, Packets::Alternating},
+                         }),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // How the codes of an SDX2 case are made.
 enum class Codes {
@@ -183,27 +182,26 @@ TEST_P(Sdx2Paths, EveryPathMatchesScalar) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codes, Sdx2Paths,
-    ::testing::ValuesIn(std::vector<Sdx2Case>{
-        {"mono_none", 1, 0, Codes::Random, {0, 0}},
-        {"mono_one", 1, 1, Codes::Random, {1234, 0}},
-        {"mono_15", 1, 15, Codes::MostlyOdd, {0x8000, 0}},
-        {"mono_16", 1, 16, Codes::MostlyOdd, {0x7FFF, 0}},
-        {"mono_33", 1, 33, Codes::MostlyOdd, {0xFFFF, 0}},
-        {"mono_odd_1001", 1, 1001, Codes::Random, {17, 0}},
-        {"mono_chains_4099", 1, 4099, Codes::MostlyOdd, {0x1234, 0}},
-        {"mono_loud_4096", 1, 4096, Codes::Loud, {0x8001, 0}},
-        {"mono_block_65536", 1, 65536, Codes::MostlyOdd, {0, 0}},
-        {"stereo_one_left", 2, 1, Codes::MostlyOdd, {100, 200}},
-        {"stereo_31", 2, 31, Codes::MostlyOdd, {0x8000, 0x7FFF}},
-        {"stereo_64", 2, 64, Codes::MostlyOdd, {1, 0xFFFF}},
-        {"stereo_cut_after_left_1003", 2, 1003, Codes::Random, {5, 6}},
-        {"stereo_chains_4098", 2, 4098, Codes::MostlyOdd, {0x4321, 0xABCD}},
-        {"stereo_loud_4097", 2, 4097, Codes::Loud, {0x7FFF, 0x8000}},
-        {"stereo_block_65536", 2, 65536, Codes::MostlyOdd, {0, 0}},
-    }),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Codes, Sdx2Paths,
+                         ::testing::ValuesIn(std::vector<Sdx2Case>{
+                             {"mono_none", 1, 0, Codes::Random, {0, 0}},
+                             {"mono_one", 1, 1, Codes::Random, {1234, 0}},
+                             {"mono_15", 1, 15, Codes::MostlyOdd, {0x8000, 0}},
+                             {"mono_16", 1, 16, Codes::MostlyOdd, {0x7FFF, 0}},
+                             {"mono_33", 1, 33, Codes::MostlyOdd, {0xFFFF, 0}},
+                             {"mono_odd_1001", 1, 1001, Codes::Random, {17, 0}},
+                             {"mono_chains_4099", 1, 4099, Codes::MostlyOdd, {0x1234, 0}},
+                             {"mono_loud_4096", 1, 4096, Codes::Loud, {0x8001, 0}},
+                             {"mono_block_65536", 1, 65536, Codes::MostlyOdd, {0, 0}},
+                             {"stereo_one_left", 2, 1, Codes::MostlyOdd, {100, 200}},
+                             {"stereo_31", 2, 31, Codes::MostlyOdd, {0x8000, 0x7FFF}},
+                             {"stereo_64", 2, 64, Codes::MostlyOdd, {1, 0xFFFF}},
+                             {"stereo_cut_after_left_1003", 2, 1003, Codes::Random, {5, 6}},
+                             {"stereo_chains_4098", 2, 4098, Codes::MostlyOdd, {0x4321, 0xABCD}},
+                             {"stereo_loud_4097", 2, 4097, Codes::Loud, {0x7FFF, 0x8000}},
+                             {"stereo_block_65536", 2, 65536, Codes::MostlyOdd, {0, 0}},
+                         }),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace aifc_test
