@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdlib>
 
+#include "codecs/decoder_paths.h"
 #include "driver/byteorder.h"
 #include "driver/context.h"
 
@@ -48,8 +49,8 @@ inline std::uint16_t sdx2_pair(std::uint16_t v, std::uint8_t c1, std::uint8_t c2
 
 }  // namespace
 
-void decode_sdx2(const std::uint8_t* in, std::size_t count, unsigned channels,
-                 std::uint16_t* prev, std::uint8_t* out) {
+void decode_sdx2_scalar(const std::uint8_t* in, std::size_t count, unsigned channels,
+                        std::uint16_t* prev, std::uint8_t* out) {
   std::uint16_t first;
   if (channels == 1) {
     std::uint16_t v = prev[0];
@@ -84,6 +85,12 @@ void decode_sdx2(const std::uint8_t* in, std::size_t count, unsigned channels,
   }
   prev[0] = left;
   prev[1] = right;
+}
+
+void decode_sdx2(const std::uint8_t* in, std::size_t count, unsigned channels,
+                 std::uint16_t* prev, std::uint8_t* out) {
+  static const Sdx2Decoder preferred = preferred_path(sdx2_paths);
+  preferred(in, count, channels, prev, out);
 }
 
 int convert_sdx2(Run& run, const SoundFormat& format) {
