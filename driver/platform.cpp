@@ -137,6 +137,11 @@ bool seek_file(int fd, std::uint64_t position) {
   return _lseeki64(fd, static_cast<__int64>(position), SEEK_SET) >= 0;
 }
 
+std::ptrdiff_t copy_file_range(int, std::uint64_t, int, std::size_t) {
+  errno = ENOSYS;
+  return -1;
+}
+
 bool is_regular_file(int fd, std::uint64_t* size) {
   struct _stati64 st;
   if (_fstati64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return false;
@@ -271,6 +276,24 @@ bool seek_file(int fd, std::uint64_t position) {
     return false;
   }
   return lseek(fd, static_cast<off_t>(position), SEEK_SET) >= 0;
+}
+
+std::ptrdiff_t copy_file_range(int in, std::uint64_t position, int out, std::size_t n) {
+#ifdef __linux__
+  if (position > static_cast<std::uint64_t>(INT64_MAX)) {
+    errno = EINVAL;
+    return -1;
+  }
+  off_t from = static_cast<off_t>(position);
+  for (;;) {
+    const ssize_t done = ::copy_file_range(in, &from, out, nullptr, n < kMaxTransfer ? n : kMaxTransfer, 0);
+    if (done >= 0 || errno != EINTR) return done;
+  }
+#else
+  (void)in, (void)position, (void)out, (void)n;
+  errno = ENOSYS;
+  return -1;
+#endif
 }
 
 bool is_regular_file(int fd, std::uint64_t* size) {
