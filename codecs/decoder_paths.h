@@ -8,15 +8,13 @@
 #include <cstdint>
 
 // Which vector decoders are compiled in. x86 needs GCC or Clang for the
-// per-function target attributes and the run-time CPU check; GCC targeting
-// 64-bit Windows keeps the stack only 16-byte aligned and would spill
-// 32- and 64-byte vectors with aligned moves, so there the x86 paths are
-// built only when the assembler rewrites those moves as unaligned ones
-// (AIFCONV_UNALIGNED_VECTOR_MOVES, set by the build). NEON is part of every
-// little-endian AArch64 CPU.
+// per-function target attributes and the run-time CPU check (where vectors
+// could be spilled with aligned moves to a less aligned stack, as GCC does
+// for 64-bit Windows without an assembler that rewrites them, the build
+// asks for the scalar decoders alone). NEON is part of every little-endian
+// AArch64 CPU.
 #if !defined(AIFCONV_SCALAR_ONLY) && (defined(__GNUC__) || defined(__clang__)) && \
-    (defined(__x86_64__) || defined(__i386__)) &&                                 \
-    (!defined(_WIN32) || defined(__clang__) || defined(AIFCONV_UNALIGNED_VECTOR_MOVES))
+    (defined(__x86_64__) || defined(__i386__))
 #define AIFCONV_X86_PATHS 1
 #endif
 #if !defined(AIFCONV_SCALAR_ONLY) && defined(__aarch64__) && defined(__ARM_NEON) && !defined(__AARCH64EB__)

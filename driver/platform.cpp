@@ -8,7 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
+#include <cstdint>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -115,32 +115,15 @@ std::ptrdiff_t read_file(int fd, std::uint8_t* buf, std::size_t n) {
   return _read(fd, buf, static_cast<unsigned>(n));
 }
 
-bool write_file(int fd, const std::uint8_t* buf, std::size_t n) {
-  while (n > 0) {
-    const unsigned chunk = static_cast<unsigned>(n < kMaxTransfer ? n : kMaxTransfer);
-    const int done = _write(fd, buf, chunk);
-    if (done <= 0) {
-      if (done == 0) errno = ENOSPC;
-      return false;
-    }
-    buf += done;
-    n -= static_cast<std::size_t>(done);
-  }
-  return true;
+namespace {
+
+std::ptrdiff_t write_some(int fd, const std::uint8_t* buf, std::size_t n) {
+  return _write(fd, buf, static_cast<unsigned>(n));
 }
 
-bool seek_file(int fd, std::uint64_t position) {
-  if (position > static_cast<std::uint64_t>(LLONG_MAX)) {
-    errno = EINVAL;
-    return false;
-  }
-  return _lseeki64(fd, static_cast<__int64>(position), SEEK_SET) >= 0;
-}
+bool seek_to(int fd, std::int64_t position) { return _lseeki64(fd, position, SEEK_SET) >= 0; }
 
-std::ptrdiff_t copy_file_range(int, std::uint64_t, int, std::size_t) {
-  errno = ENOSYS;
-  return -1;
-}
+}  // namespace
 
 bool is_regular_file(int fd, std::uint64_t* size) {
   struct _stati64 st;
@@ -256,45 +239,15 @@ std::ptrdiff_t read_file(int fd, std::uint8_t* buf, std::size_t n) {
   }
 }
 
-bool write_file(int fd, const std::uint8_t* buf, std::size_t n) {
-  while (n > 0) {
-    const ssize_t done = write(fd, buf, n < kMaxTransfer ? n : kMaxTransfer);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) {
-      if (done == 0) errno = ENOSPC;
-      return false;
-    }
-    buf += done;
-    n -= static_cast<std::size_t>(done);
-  }
-  return true;
-}
+namespace {
 
-bool seek_file(int fd, std::uint64_t position) {
-  if (position > static_cast<std::uint64_t>(INT64_MAX)) {
-    errno = EINVAL;
-    return false;
-  }
+std::ptrdiff_t write_some(int fd, const std::uint8_t* buf, std::size_t n) { return write(fd, buf, n); }
+
+bool seek_to(int fd, std::int64_t position) {
   return lseek(fd, static_cast<off_t>(position), SEEK_SET) >= 0;
 }
 
-std::ptrdiff_t copy_file_range(int in, std::uint64_t position, int out, std::size_t n) {
-#ifdef __linux__
-  if (position > static_cast<std::uint64_t>(INT64_MAX)) {
-    errno = EINVAL;
-    return -1;
-  }
-  off_t from = static_cast<off_t>(position);
-  for (;;) {
-    const ssize_t done = ::copy_file_range(in, &from, out, nullptr, n < kMaxTransfer ? n : kMaxTransfer, 0);
-    if (done >= 0 || errno != EINTR) return done;
-  }
-#else
-  (void)in, (void)position, (void)out, (void)n;
-  errno = ENOSYS;
-  return -1;
-#endif
-}
+}  // namespace
 
 bool is_regular_file(int fd, std::uint64_t* size) {
   struct stat st;
@@ -328,6 +281,28 @@ void register_output(int fd, const char* path) {
 }
 
 #endif
+
+bool write_file(int fd, const std::uint8_t* buf, std::size_t n) {
+  while (n > 0) {
+    const std::ptrdiff_t done = write_some(fd, buf, n < kMaxTransfer ? n : kMaxTransfer);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) {
+      if (done == 0) errno = ENOSPC;
+      return false;
+    }
+    buf += done;
+    n -= static_cast<std::size_t>(done);
+  }
+  return true;
+}
+
+bool seek_file(int fd, std::uint64_t position) {
+  if (position > static_cast<std::uint64_t>(INT64_MAX)) {
+    errno = EINVAL;
+    return false;
+  }
+  return seek_to(fd, static_cast<std::int64_t>(position));
+}
 
 const char* take_output() {
   const char* path = registered_path.exchange(nullptr);

@@ -30,12 +30,6 @@ bool write_file(int fd, const std::uint8_t* buf, std::size_t n);
 // Move to an absolute position; false with errno set on failure (a pipe).
 bool seek_file(int fd, std::uint64_t position);
 
-// Copy up to n bytes from `in` at `position` to the end of what was written
-// to `out`, inside the kernel where the system can (Linux); returns how many
-// were copied (0 at the end of the input), or -1 with errno set when it
-// cannot, in which case the caller copies through memory.
-std::ptrdiff_t copy_file_range(int in, std::uint64_t position, int out, std::size_t n);
-
 // True when `fd` is a regular file; its size then goes to *size when given.
 bool is_regular_file(int fd, std::uint64_t* size = nullptr);
 // True when `path` exists and is the very file open as `fd` (a hard link or a
