@@ -5,9 +5,11 @@
 // so nothing here depends on the host's byte order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+
+#include "driver/byteorder.h"
 
 namespace aifconv {
 
@@ -39,12 +41,34 @@ enum ChunkSeen : unsigned {
   SeenSsnd = 8,
 };
 
+// A sample rate as its 80-bit extended encoding holds it. The value is
+// (-1)^negative x significand x 2^(exponent - 16383 - 63), except that it is
+// an infinity when the exponent is 32767 and the integer bit (bit 63 of the
+// significand) is set, and that with exponent 0 the last step of the scaling
+// rounds it to a multiple of 2^-16445, ties to even (so a significand of 1
+// gives zero). These are exactly the values the 80-bit extended format takes
+// when the fraction is scaled by repeated halving or doubling.
+struct ExtendedRate {
+  bool negative = false;
+  std::uint16_t exponent = 0;     // biased by 16383, 0..32767
+  std::uint64_t significand = 0;  // the explicit integer bit, then the 63 fraction bits
+};
+
+// Size of the longest rate text: a sign, the 4,933 digits of the largest
+// finite value below 2^16385, the point, six decimals and the terminator.
+constexpr std::size_t kRateTextSize = 1 + 4933 + 1 + 6 + 1;
+
+// A rate printed as C's "%Lf" prints the value: see rate_text.
+struct RateText {
+  char text[kRateTextSize];
+};
+
 // The stream description gathered by the walk.
 struct SoundFormat {
   unsigned channels = 0;    // 1 or 2 once accepted
   std::uint32_t frames = 0;  // packets per channel for ima4, sample frames otherwise
   unsigned bits = 0;        // always 16 once accepted
-  long double rate = 0;     // unrounded
+  ExtendedRate rate;        // unrounded
   Codec codec = Sowt;
   std::uint64_t data_start = 0;  // absolute input position of the first sound byte
 };
@@ -52,23 +76,17 @@ struct SoundFormat {
 // The AIFF-C version 1 stamp an FVER chunk must hold.
 constexpr std::uint32_t kAifcVersion1 = 0xA2805140u;
 
-// Read a big-endian 16- or 32-bit unsigned value from p.
-inline std::uint16_t get_be16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>((static_cast<unsigned>(p[0]) << 8) | p[1]);
-}
-inline std::uint32_t get_be32(const std::uint8_t* p) {
-  return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-         (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
-
-// Four identifier bytes as a C string for "%s"; a zero byte among them ends
-// the printed text early, as it would in any C string.
+// Four identifier bytes as a C string for "%s", made safe for a terminal:
+// a byte outside printable ASCII (0x20-0x7E) prints as '?', so a crafted file
+// cannot send escape sequences; a zero byte ends the text early, as it would
+// in any C string.
 struct IdText {
   char text[5];
 };
 inline IdText id_text(const std::uint8_t id[4]) {
   IdText t;
-  std::memcpy(t.text, id, 4);
+  for (int i = 0; i < 4; ++i)
+    t.text[i] = id[i] == 0 ? '\0' : id[i] < 0x20 || id[i] > 0x7E ? '?' : static_cast<char>(id[i]);
   t.text[4] = '\0';
   return t;
 }
@@ -87,12 +105,26 @@ int walk_chunks(Run& run, SoundFormat& format);
 // accepted; on rejection the two-line message has been printed to run.err.
 bool parse_comm(Run& run, const std::uint8_t comm[22], SoundFormat& format);
 
-// Convert a big-endian IEEE 754 80-bit extended real to long double, exactly
-// for every result in the normal range; never a NaN (may be an infinity).
-long double extended_to_rate(const std::uint8_t bytes[10]);
+// Split a big-endian IEEE 754 80-bit extended real into its sign, exponent
+// and significand. Every one of the 2^80 patterns is a valid rate: there is
+// no NaN, an exponent of 32767 is a plain (huge or infinite) value.
+ExtendedRate extended_to_rate(const std::uint8_t bytes[10]);
+
+// Is 0 < rate < 10,000,000? False for zeros of either sign and infinities.
+bool rate_in_range(const ExtendedRate& rate);
+
+// The rate truncated toward zero into *whole, and into *has_fraction whether
+// that dropped a nonzero fraction. Returns false, storing nothing, when the
+// truncated value does not fit in 32 signed bits (infinities included).
+bool rate_whole(const ExtendedRate& rate, std::int32_t* whole, bool* has_fraction);
+
+// The rate as "%Lf" prints it: "inf" or "-inf", otherwise every digit of the
+// whole part, a point and six decimals of the exact value rounded to nearest,
+// ties to even, with a minus sign on every negative value ("-0.000000" too).
+RateText rate_text(const ExtendedRate& rate);
 
 // Truncate an accepted rate (0 < rate < 1e7) toward zero, printing the
 // truncation warning to run.err when a fraction is lost.
-std::int32_t integer_rate(Run& run, long double rate);
+std::int32_t integer_rate(Run& run, const ExtendedRate& rate);
 
 }  // namespace aifconv

@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "driver/run.h"
+#include "driver/context.h"
 
 namespace aifconv {
 
@@ -30,6 +30,33 @@ int size_bad(Run& run) {
   return fail_bad_file(run);
 }
 
+// A read of the walk came up short. A failed read (not the end of the file)
+// is reported with the input's system error; otherwise `message`, if any.
+int short_read(Run& run, const char* message = nullptr) {
+  if (input_failed(run))
+    report_input_error(run);
+  else if (message)
+    std::fprintf(run.err, "%s", message);
+  return fail_bad_file(run);
+}
+
+// Warn when the SSND chunk, read whole, holds more frames than COMM declares:
+// only the declared frames are converted. `stored` is the chunk's stored size;
+// the sound data is what follows the offset and block size fields and the
+// data offset, when the chunk is that large (in 64 bits: no wrap-around).
+void warn_frames_left_over(Run& run, std::uint32_t stored, std::uint32_t data_offset,
+                           const SoundFormat& format) {
+  const std::uint64_t before_data = 8 + static_cast<std::uint64_t>(data_offset);
+  if (is_negative(stored) || stored < before_data) return;
+  const std::uint64_t frame_bytes = format.codec == Ima4   ? 34 * format.channels
+                                    : format.codec == Sowt ? 2 * format.channels
+                                                           : format.channels;
+  const std::uint64_t held = (stored - before_data) / frame_bytes;
+  if (held > format.frames)
+    std::fprintf(run.err, "warning: SSND holds %lu frames, only the %lu that COMM declares are converted\n",
+                 static_cast<unsigned long>(held), static_cast<unsigned long>(format.frames));
+}
+
 // Skip a body remainder that may be "negative": n <= 0 skips nothing.
 bool skip_signed(Run& run, std::uint32_t n, std::uint32_t* counted) {
   return is_negative(n) || skip_input(run, n, counted);
@@ -40,8 +67,8 @@ bool skip_signed(Run& run, std::uint32_t n, std::uint32_t* counted) {
 ChunkKind read_chunk_header(Run& run, std::uint32_t* size) {
   std::uint8_t header[8];
   const std::size_t got = read_input(run, header, 8);
-  if (got == 0 && std::feof(run.in)) return EndOfFile;
-  if (std::ferror(run.in) || got < 8) return ReadFailure;
+  if (got == 0 && run.in.at_end) return EndOfFile;
+  if (input_failed(run) || got < 8) return ReadFailure;
   *size = get_be32(header + 4);
 
   if (id_is(header, "FORM")) {
@@ -66,6 +93,10 @@ ChunkKind read_chunk_header(Run& run, std::uint32_t* size) {
 int walk_chunks(Run& run, SoundFormat& format) {
   unsigned seen = 0;
   std::uint32_t form_remaining = 0;
+  // The SSND chunk's stored size and data offset, and whether its body was
+  // all there, for the frames-left-over warning.
+  std::uint32_t ssnd_size = 0, ssnd_offset = 0;
+  bool ssnd_whole = false;
 
   for (;;) {
     std::uint32_t size = 0;
@@ -85,17 +116,14 @@ int walk_chunks(Run& run, SoundFormat& format) {
         if (is_negative(form_remaining - 8)) return size_bad(run);
         seen |= SeenComm;
         std::uint8_t fields[22];
-        if (read_input(run, fields, 22) < 22) return fail_bad_file(run);
+        if (read_input(run, fields, 22) < 22) return short_read(run);
         form_remaining -= 30;  // 8 header + 22 fixed bytes
         if (is_negative(form_remaining)) return size_bad(run);
         if (!parse_comm(run, fields, format)) return fail_bad_file(run);
         const std::uint32_t skip = padded - 22;  // compression name and pad byte
         form_remaining -= skip;
         if (is_negative(form_remaining)) return size_bad(run);
-        if (!skip_signed(run, skip, nullptr)) {
-          std::fprintf(run.err, "error with COMM chunk, bad size\n");
-          return fail_bad_file(run);
-        }
+        if (!skip_signed(run, skip, nullptr)) return short_read(run, "error with COMM chunk, bad size\n");
         break;
       }
 
@@ -104,7 +132,7 @@ int walk_chunks(Run& run, SoundFormat& format) {
         seen |= SeenFver;
         if (is_negative(form_remaining - 8)) return size_bad(run);
         std::uint8_t stamp[4];
-        if (read_input(run, stamp, 4) < 4) return fail_bad_file(run);
+        if (read_input(run, stamp, 4) < 4) return short_read(run);
         if (is_negative(form_remaining - 12)) return size_bad(run);
         const std::uint32_t version = get_be32(stamp);
         if (version != kAifcVersion1) {
@@ -115,10 +143,7 @@ int walk_chunks(Run& run, SoundFormat& format) {
         const std::uint32_t skip = padded - 4;
         form_remaining = form_remaining - 12 - skip;
         if (is_negative(form_remaining)) return size_bad(run);
-        if (!skip_signed(run, skip, nullptr)) {
-          std::fprintf(run.err, "error with FVER chunk, bad size\n");
-          return fail_bad_file(run);
-        }
+        if (!skip_signed(run, skip, nullptr)) return short_read(run, "error with FVER chunk, bad size\n");
         break;
       }
 
@@ -131,21 +156,20 @@ int walk_chunks(Run& run, SoundFormat& format) {
         if (is_negative(form_remaining - 8)) return size_bad(run);
         seen |= SeenSsnd;
         std::uint8_t fields[8];
-        if (read_input(run, fields, 8) < 8) return fail_bad_file(run);
+        if (read_input(run, fields, 8) < 8) return short_read(run);
         form_remaining -= 16;  // 8 header + offset + block size
         if (is_negative(form_remaining)) return size_bad(run);
         const std::uint32_t data_offset = get_be32(fields);  // block size is ignored
-        const long position = std::ftell(run.in);
-        if (position < 0) {
-          report_errno(run, "ftell");
-          return fail_bad_file(run);
-        }
-        format.data_start = static_cast<std::uint64_t>(position) + data_offset;
+        format.data_start = input_position(run) + data_offset;
         const std::uint32_t skip = padded - 8;
         form_remaining -= skip;
         if (is_negative(form_remaining)) return size_bad(run);
         std::uint32_t counted = 0;
-        if (skip_signed(run, skip, &counted)) break;
+        ssnd_size = size;
+        ssnd_offset = data_offset;
+        ssnd_whole = skip_signed(run, skip, &counted);
+        if (ssnd_whole) break;
+        if (input_failed(run)) return short_read(run);
 
         // The sound data ends early: recompute the frames from what is there.
         if (!(seen & SeenComm)) return fail_bad_file(run);
@@ -177,7 +201,7 @@ int walk_chunks(Run& run, SoundFormat& format) {
         form_remaining = form_remaining - 8 - padded;
         if (is_negative(form_remaining)) return size_bad(run);
         // The body is counted down to exactly zero, as an unsigned count.
-        if (!skip_input(run, padded, nullptr)) return fail_bad_file(run);
+        if (!skip_input(run, padded, nullptr)) return short_read(run);
         break;
       }
 
@@ -187,12 +211,15 @@ int walk_chunks(Run& run, SoundFormat& format) {
         break;
 
       case ReadFailure:
-        return fail_bad_file(run);
+        return short_read(run);
     }
 
     if (form_remaining != 0) continue;
 
-    if ((seen & SeenComm) && (seen & SeenSsnd)) return kContinue;
+    if ((seen & SeenComm) && (seen & SeenSsnd)) {
+      if (ssnd_whole) warn_frames_left_over(run, ssnd_size, ssnd_offset, format);
+      return kContinue;
+    }
     if (!(seen & SeenComm)) std::fprintf(run.err, "no COMM chunk found\n");
     if (!(seen & SeenSsnd)) std::fprintf(run.err, "no SSND chunk found\n");
     return fail_bad_file(run);

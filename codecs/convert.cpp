@@ -2,15 +2,12 @@
 // sowt copy, whose samples are already what a 16-bit PCM WAV file holds.
 #include "codecs/codecs.h"
 
-#include <cstdio>
-
-#include "driver/run.h"
+#include "driver/context.h"
 
 namespace aifconv {
 
 int convert_samples(Run& run, const SoundFormat& format) {
-  if (fseeko(run.in, static_cast<off_t>(format.data_start), SEEK_SET) != 0)
-    return fail_output(run);
+  if (!seek_input(run, format.data_start)) return fail_output(run);
   switch (format.codec) {
     case Ima4:
       return convert_ima4(run, format);
@@ -23,10 +20,11 @@ int convert_samples(Run& run, const SoundFormat& format) {
 }
 
 int convert_sowt(Run& run, const SoundFormat& format) {
-  static std::uint8_t block[64 * 1024];  // a whole number of frames, mono or stereo
+  static std::uint8_t block[kMaxBlock];  // block sizes are whole frames, mono or stereo
   std::uint64_t remaining = static_cast<std::uint64_t>(format.frames) * format.channels * 2;
   while (remaining > 0) {
-    const std::size_t want = remaining < sizeof block ? remaining : sizeof block;
+    const std::size_t size = next_block_size(run);
+    const std::size_t want = remaining < size ? static_cast<std::size_t>(remaining) : size;
     const std::size_t got = read_input(run, block, want);
     // Whole samples that arrived go out first, as a sample-by-sample copy would.
     const std::size_t whole = got & ~static_cast<std::size_t>(1);

@@ -4,26 +4,20 @@
 // initial predictor (its low 7 bits zero), the low 7 bits the initial step
 // index. 32 bytes of 4-bit codes follow, the low nibble of each byte first.
 // Every packet starts from its own header, so packets are independent and the
-// frame decoder runs two of them side by side to keep the CPU busy.
+// frame decoder runs two of them side by side to keep the CPU busy. This is
+// the portable decoder; the vector ones (ima4_x86.cpp, ima4_neon.cpp) decode
+// many packets at once and write the same bytes.
 #include "codecs/codecs.h"
 
-#include "driver/run.h"
-#include "wav/wav.h"
+#include "codecs/decoder_paths.h"
+#include "driver/byteorder.h"
+#include "driver/context.h"
 
 namespace aifconv {
 
 namespace {
 
 constexpr int ima_index_table[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
-
-constexpr int ima_step_table[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,
-    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,
-    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,   253,   279,
-    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,   876,   963,
-    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749,  3024,  3327,
-    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487,
-    12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 
 constexpr int kMaxIndex = 88;
 
@@ -136,7 +130,7 @@ void decode_ima4_packet(const std::uint8_t packet[34], std::uint8_t out[128]) {
   decode_lanes<1, 2>(packet, out, offset);
 }
 
-void decode_ima4_frames(const std::uint8_t* in, std::size_t frames, unsigned channels,
+void decode_ima4_scalar(const std::uint8_t* in, std::size_t frames, unsigned channels,
                         std::uint8_t* out) {
   if (channels == 1)
     decode_frames<1>(in, frames, out);
@@ -144,19 +138,24 @@ void decode_ima4_frames(const std::uint8_t* in, std::size_t frames, unsigned cha
     decode_frames<2>(in, frames, out);
 }
 
+void decode_ima4_frames(const std::uint8_t* in, std::size_t frames, unsigned channels,
+                        std::uint8_t* out) {
+  static const Ima4Decoder preferred = preferred_path(ima4_paths);
+  preferred(in, frames, channels, out);
+}
+
 int convert_ima4(Run& run, const SoundFormat& format) {
-  // A block holds whole frames: at most 64 KiB of packets in, 128 bytes out
-  // per packet.
-  constexpr std::size_t kBlockPackets = 64 * 1024 / kIma4PacketSize;  // 1927
+  // A block holds whole frames: 128 bytes out for each 34-byte packet in.
+  constexpr std::size_t kBlockPackets = kMaxBlock / (kIma4PacketSamples * 2);
   static std::uint8_t in_block[kBlockPackets * kIma4PacketSize];
   static std::uint8_t out_block[kBlockPackets * kIma4PacketSamples * 2];
   const unsigned channels = format.channels;
   const std::size_t frame_in = kIma4PacketSize * channels;
   const std::size_t frame_out = kIma4PacketSamples * 2 * channels;
-  const std::size_t block_frames = kBlockPackets / channels;
 
   std::uint32_t remaining = format.frames;
   while (remaining > 0) {
+    const std::size_t block_frames = next_block_size(run) / frame_out;
     const std::size_t frames = remaining < block_frames ? remaining : block_frames;
     const std::size_t got = read_input(run, in_block, frames * frame_in);
     // Frames that arrived whole are decoded and written before a short read

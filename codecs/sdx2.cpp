@@ -6,8 +6,9 @@
 #include <array>
 #include <cstdlib>
 
-#include "driver/run.h"
-#include "wav/wav.h"
+#include "codecs/decoder_paths.h"
+#include "driver/byteorder.h"
+#include "driver/context.h"
 
 namespace aifconv {
 
@@ -48,8 +49,8 @@ inline std::uint16_t sdx2_pair(std::uint16_t v, std::uint8_t c1, std::uint8_t c2
 
 }  // namespace
 
-void decode_sdx2(const std::uint8_t* in, std::size_t count, unsigned channels,
-                 std::uint16_t* prev, std::uint8_t* out) {
+void decode_sdx2_scalar(const std::uint8_t* in, std::size_t count, unsigned channels,
+                        std::uint16_t* prev, std::uint8_t* out) {
   std::uint16_t first;
   if (channels == 1) {
     std::uint16_t v = prev[0];
@@ -86,10 +87,17 @@ void decode_sdx2(const std::uint8_t* in, std::size_t count, unsigned channels,
   prev[1] = right;
 }
 
+void decode_sdx2(const std::uint8_t* in, std::size_t count, unsigned channels,
+                 std::uint16_t* prev, std::uint8_t* out) {
+  static const Sdx2Decoder preferred = preferred_path(sdx2_paths);
+  preferred(in, count, channels, prev, out);
+}
+
 int convert_sdx2(Run& run, const SoundFormat& format) {
-  static std::uint8_t in_block[64 * 1024];  // a whole number of frames, mono or stereo
-  static std::uint8_t out_block[2 * sizeof in_block];
-  void* memory = run.allocate(format.channels * sizeof(std::uint16_t));
+  // Block sizes are whole frames, mono or stereo: one code in, 2 bytes out.
+  static std::uint8_t in_block[kMaxBlock / 2];
+  static std::uint8_t out_block[kMaxBlock];
+  void* memory = (run.hooks.allocate ? run.hooks.allocate : std::malloc)(format.channels * sizeof(std::uint16_t));
   if (!memory) {
     report_errno(run, "memory");
     return close_and_remove(run);
@@ -99,7 +107,8 @@ int convert_sdx2(Run& run, const SoundFormat& format) {
 
   std::uint64_t remaining = static_cast<std::uint64_t>(format.frames) * format.channels;
   while (remaining > 0) {
-    const std::size_t want = remaining < sizeof in_block ? remaining : sizeof in_block;
+    const std::size_t size = next_block_size(run) / 2;
+    const std::size_t want = remaining < size ? static_cast<std::size_t>(remaining) : size;
     const std::size_t got = read_input(run, in_block, want);
     // Every code that arrived is a sample written before a short read shows.
     decode_sdx2(in_block, got, format.channels, sdx2_prev, out_block);

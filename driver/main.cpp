@@ -2,9 +2,10 @@
 // WAV file. The whole run lives in the library; this is only its entry point.
 #include <cstdio>
 
+#include "driver/platform.h"
 #include "driver/run.h"
 
 int main(int argc, char** argv) {
-  aifconv::remove_output_on_signal();
+  aifconv::platform::prepare_process(&argc, &argv);
   return aifconv::run(argc, argv, stderr);
 }

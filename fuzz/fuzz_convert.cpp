@@ -67,10 +67,17 @@ std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[
 bool header_agrees(const std::uint8_t* h, const std::uint8_t* comm, bool truncated) {
   const unsigned channels = aifconv::get_be16(comm);
   const std::uint32_t frames = aifconv::get_be32(comm + 2);
-  const long double rate = aifconv::extended_to_rate(comm + 8);
-  if (aifconv::get_be16(comm + 6) != 16 || (channels != 1 && channels != 2)) return false;
-  if (!(rate > 0 && rate < 10000000.0L)) return false;
-  const std::uint32_t whole_rate = static_cast<std::uint32_t>(static_cast<std::int32_t>(rate));
+  const aifconv::ExtendedRate rate = aifconv::extended_to_rate(comm + 8);
+  // ima4 files may store 0 or 4 as their sample size; the output is 16-bit.
+  const unsigned bits = aifconv::get_be16(comm + 6);
+  const bool ima4 = std::memcmp(comm + 18, "ima4", 4) == 0;
+  if (!(bits == 16 || (ima4 && (bits == 0 || bits == 4))) || (channels != 1 && channels != 2))
+    return false;
+  std::int32_t whole = 0;
+  bool has_fraction = false;
+  if (!aifconv::rate_in_range(rate) || !aifconv::rate_whole(rate, &whole, &has_fraction))
+    return false;
+  const std::uint32_t whole_rate = static_cast<std::uint32_t>(whole);
   std::uint64_t per_frame;
   if (std::memcmp(comm + 18, "ima4", 4) == 0)
     per_frame = 128;

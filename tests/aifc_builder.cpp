@@ -160,12 +160,24 @@ bool is_regular_file(const std::string& path) {
   return fs::is_regular_file(fs::u8path(path), ec);
 }
 
-std::string program_command(const std::string& program) {
+std::vector<std::string> program_argv(const std::string& program) {
+  std::vector<std::string> words;
 #ifdef AIFCONV_EMULATOR
-  return std::string(AIFCONV_EMULATOR) + " " + program;
-#else
-  return program;
+  const std::string emulator = AIFCONV_EMULATOR;
+  for (std::size_t at = 0, end; at < emulator.size(); at = end + 1) {
+    end = emulator.find(' ', at);
+    if (end == std::string::npos) end = emulator.size();
+    if (end > at) words.push_back(emulator.substr(at, end - at));
+  }
 #endif
+  words.push_back(program);
+  return words;
+}
+
+std::string program_command(const std::string& program) {
+  std::string command;
+  for (const std::string& word : program_argv(program)) command += (command.empty() ? "" : " ") + word;
+  return command;
 }
 
 int exit_status(int wait_status) {
@@ -204,13 +216,13 @@ void save_input(const std::string& input) {
 }  // namespace
 
 std::string run_argv(const std::vector<const char*>& argv, int* status,
-                     void* (*allocate)(std::size_t)) {
+                     const aifconv::Hooks& hooks) {
   // Standard error goes to a file of its own, read back once the run is over.
   TempDir capture;
   const std::string path = capture.path("stderr");
   std::FILE* err = open_file(path, "w+b");
   if (!err) throw std::runtime_error("cannot create " + path);
-  *status = aifconv::run(static_cast<int>(argv.size()), argv.data(), err, allocate);
+  *status = aifconv::run(static_cast<int>(argv.size()), argv.data(), err, hooks);
   std::fflush(err);
   std::rewind(err);
   std::string text;
@@ -222,10 +234,10 @@ std::string run_argv(const std::vector<const char*>& argv, int* status,
 }
 
 Result run_paths(const std::string& input, const std::string& output,
-                 void* (*allocate)(std::size_t)) {
+                 const aifconv::Hooks& hooks) {
   save_input(input);
   Result r;
-  r.err = run_argv({"aifconv", input.c_str(), output.c_str()}, &r.status, allocate);
+  r.err = run_argv({"aifconv", input.c_str(), output.c_str()}, &r.status, hooks);
   // Output path first: in these tests it is never a prefix of the input path.
   replace_all(r.err, output, "OUT");
   replace_all(r.err, input, "IN");
@@ -234,10 +246,16 @@ Result run_paths(const std::string& input, const std::string& output,
   return r;
 }
 
-Result convert(const Bytes& input, void* (*allocate)(std::size_t)) {
+Result convert(const Bytes& input, const aifconv::Hooks& hooks) {
   TempDir dir;
   write_file(dir.path("in.aifc"), input);
-  return run_paths(dir.path("in.aifc"), dir.path("out.wav"), allocate);
+  return run_paths(dir.path("in.aifc"), dir.path("out.wav"), hooks);
+}
+
+Result convert(const Bytes& input, void* (*allocate)(std::size_t)) {
+  aifconv::Hooks hooks;
+  hooks.allocate = allocate;
+  return convert(input, hooks);
 }
 
 }  // namespace aifc_test

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/context.h"
+
 namespace aifc_test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -77,8 +79,10 @@ void write_file(const std::string& path, const Bytes& bytes);
 bool exists(const std::string& path);
 bool is_regular_file(const std::string& path);
 
-// The command line that starts one of the project's programs from a shell:
-// the program's path, behind the emulator a cross build runs it with.
+// The words that start one of the project's programs: the program's path,
+// behind the emulator a cross build runs it with; for exec, or joined by
+// spaces as a shell command line.
+std::vector<std::string> program_argv(const std::string& program);
 std::string program_command(const std::string& program);
 // The exit status of a finished std::system or pclose, or -1 when the
 // command did not exit normally (killed by a signal, say).
@@ -86,11 +90,13 @@ int exit_status(int wait_status);
 
 // Run the converter in-process on any command line; returns what it printed.
 std::string run_argv(const std::vector<const char*>& argv, int* status,
-                     void* (*allocate)(std::size_t) = nullptr);
+                     const aifconv::Hooks& hooks = aifconv::Hooks());
 // Run the converter in-process on an input and output path of the caller's.
 Result run_paths(const std::string& input, const std::string& output,
-                 void* (*allocate)(std::size_t) = nullptr);
+                 const aifconv::Hooks& hooks = aifconv::Hooks());
 // Write `input` to a fresh file and convert it to a fresh output path.
-Result convert(const Bytes& input, void* (*allocate)(std::size_t) = nullptr);
+Result convert(const Bytes& input, const aifconv::Hooks& hooks = aifconv::Hooks());
+// The same, with `allocate` in place of malloc for the decoder state.
+Result convert(const Bytes& input, void* (*allocate)(std::size_t));
 
 }  // namespace aifc_test

@@ -2,6 +2,8 @@
 // that ends inside a frame fails on the read that comes up short.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "tests/aifc_builder.h"
 
 namespace aifc_test {
@@ -35,6 +37,36 @@ TEST(Sowt, StereoInputEndsInsideAFrame) {
 
 TEST(Sowt, DataStartPastEndOfFile) {
   const Result r = convert(form(cat({comm(1, 1, "sowt"), ssnd({}, 1000)})));
+  EXPECT_EQ(r.err, "IN: unexpected end of file\n" + kBadFile);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(r.output_exists);
+}
+
+// Sound data far into a file: positions are 64-bit on every host, so an
+// offset past 2 or 4 GiB is never cut to 32 bits. The file is sparse: the
+// chunks, a hole, then the samples at the data start.
+TEST(Sowt, DataStartPastTwoAndFourGiB) {
+  const std::uint64_t kSsndData = 12 + 32 + 16;  // FORM, COMM, SSND header and fields
+  for (std::uint32_t offset : {0x80000000u, 0xFFFFFFF0u}) {
+    TempDir dir;
+    {
+      std::ofstream f(dir.path("in.aifc"), std::ios::binary);
+      const Bytes head = form(cat({comm(1, 2, "sowt"), ssnd({}, offset)}));
+      f.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+      f.seekp(static_cast<std::streamoff>(kSsndData + offset));
+      f.write("\x01\x02\x03\x04", 4);
+      ASSERT_TRUE(f.good()) << "cannot make a sparse file of " << kSsndData + offset + 4 << " bytes";
+    }
+    const Result r = run_paths(dir.path("in.aifc"), dir.path("out.wav"));
+    EXPECT_EQ(r.err, "") << offset;
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, cat({wav_header(1, 8000, 4), {1, 2, 3, 4}}));
+  }
+}
+
+// An offset of 0xFFFFFFFF in a small file points past its end.
+TEST(Sowt, DataOffsetFFFFFFFFIsPastTheEnd) {
+  const Result r = convert(form(cat({comm(1, 1, "sowt"), ssnd({1, 2}, 0xFFFFFFFFu)})));
   EXPECT_EQ(r.err, "IN: unexpected end of file\n" + kBadFile);
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(r.output_exists);

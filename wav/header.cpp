@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "driver/run.h"
+#include "driver/context.h"
 
 namespace aifconv {
 

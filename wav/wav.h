@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 
 #include "aifc/aifc.h"
+#include "driver/byteorder.h"
 
 namespace aifconv {
 
@@ -16,20 +16,6 @@ constexpr unsigned kWavHeaderSize = 44;
 
 // Largest data size whose RIFF size (data size + 36) still fits in 32 bits.
 constexpr std::uint64_t kMaxWavDataSize = 0xFFFFFFFFull - 36;
-
-// Store v little-endian into p[0..3] or p[0..1].
-inline void put_le32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-// The two bytes are assembled first and copied in one go, which compilers
-// turn into a single store; the decoders write every sample through it.
-inline void put_le16(std::uint8_t* p, std::uint16_t v) {
-  const std::uint8_t le[2] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
-  std::memcpy(p, le, 2);
-}
 
 // Bytes of 16-bit PCM the data pass writes for `format`, in 64 bits.
 std::uint64_t wav_data_size(const SoundFormat& format);

@@ -1,0 +1,58 @@
+// The operating-system calls of the converter, and nothing else: opening,
+// reading, writing, positioning and removing files by path, file identity, and
+// the cleanup of an interrupted run. Everything above this file is standard
+// C++; this file is the only one with a branch per operating system.
+//
+// Paths are UTF-8 everywhere. Files are plain descriptors; positions and sizes
+// are 64-bit whatever the build flags, so a sound data offset past 2 GiB means
+// the same on every host.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace aifconv {
+namespace platform {
+
+// Open `path` for reading, or create or truncate it for writing, in binary
+// mode. Return a descriptor, or -1 with errno set.
+int open_input(const char* path);
+int open_output(const char* path);
+// Close a descriptor; false (errno set) when the system reports an error,
+// such as a delayed write failure.
+bool close_file(int fd);
+
+// Read up to n bytes; returns how many arrived (0 at end of file), or -1 with
+// errno set. Retried when a signal interrupts it.
+std::ptrdiff_t read_file(int fd, std::uint8_t* buf, std::size_t n);
+// Write all n bytes; false with errno set when not all of them could be.
+bool write_file(int fd, const std::uint8_t* buf, std::size_t n);
+// Move to an absolute position; false with errno set on failure (a pipe).
+bool seek_file(int fd, std::uint64_t position);
+
+// True when `fd` is a regular file; its size then goes to *size when given.
+bool is_regular_file(int fd, std::uint64_t* size = nullptr);
+// True when `path` exists and is the very file open as `fd` (a hard link or a
+// symbolic link to it included).
+bool same_file(int fd, const char* path);
+// Remove a file by path; the result is not examined by callers.
+void remove_file(const char* path);
+
+// For a command-line program, once at the start: take the command line in
+// UTF-8 (on Windows, from the wide-character command line); leave files of
+// a size limit and closed pipes to fail as ordinary write errors; and have
+// every signal or console event that ends the process remove the output
+// registered below first. Signals that were ignored when the program
+// started stay ignored. Not for in-process callers: their signals are
+// their own.
+void prepare_process(int* argc, char*** argv);
+
+// The output of the run in progress, which an interruption must remove;
+// `path` must live until the registration is taken back. Only one at a time.
+void register_output(int fd, const char* path);
+// Take the registration back; returns the registered path, or null when none
+// was registered (or an interruption already took it).
+const char* take_output();
+
+}  // namespace platform
+}  // namespace aifconv

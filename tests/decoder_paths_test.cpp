@@ -1,0 +1,207 @@
+// Every decoder implementation the running CPU can execute, called directly on
+// the same input, against the scalar one: same bytes, nothing written outside
+// the output, same carried SDX2 state.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codecs/decoder_paths.h"
+
+namespace aifc_test {
+namespace {
+
+using aifconv::DecoderPath;
+using aifconv::Ima4Decoder;
+using aifconv::Sdx2Decoder;
+using Bytes = std::vector<std::uint8_t>;
+
+// Bytes written around every output, which no decoder may touch.
+constexpr std::size_t kGuard = 64;
+constexpr std::uint8_t kGuardByte = 0xA5;
+
+// How the packets of a case are made from a random stream.
+enum class Packets {
+  Random,       // any header (step index 0..127), any codes
+  Loud,         // predictors at or near the limits, large codes of one sign
+  HighIndex,    // step index 80..127, codes that keep it high
+  Alternating,  // any header, codes that swing between the limits
+};
+
+Bytes make_packets(Packets kind, std::size_t count, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes in(count * 34);
+  for (std::size_t k = 0; k < count; ++k) {
+    std::uint8_t* p = &in[k * 34];
+    for (int i = 0; i < 34; ++i) p[i] = static_cast<std::uint8_t>(rng());
+    switch (kind) {
+      case Packets::Random:
+        break;
+      case Packets::Loud: {
+        static const std::uint8_t heads[4][2] = {{0x7F, 0x80}, {0x80, 0x00}, {0x7F, 0xD8}, {0x80, 0x58}};
+        const std::uint8_t* h = heads[rng() % 4];
+        p[0] = h[0];
+        p[1] = static_cast<std::uint8_t>(h[1] | (rng() % 89 & 0x7F));
+        const std::uint8_t code = (h[0] == 0x7F) ? 0x77 : 0xFF;  // push against the near limit
+        for (int i = 2; i < 34; ++i) p[i] = (rng() % 8 == 0) ? static_cast<std::uint8_t>(rng()) : code;
+        break;
+      }
+      case Packets::HighIndex:
+        p[1] = static_cast<std::uint8_t>((p[1] & 0x80) | (80 + rng() % 48));
+        for (int i = 2; i < 34; ++i) p[i] = static_cast<std::uint8_t>(p[i] | 0x44);
+        break;
+      case Packets::Alternating:
+        for (int i = 2; i < 34; ++i) p[i] = (i / 4) % 2 ? 0x77 : 0xFF;
+        break;
+    }
+  }
+  return in;
+}
+
+struct Ima4Case {
+  const char* name;
+  unsigned channels;
+  std::size_t frames;
+  Packets packets;
+};
+
+void PrintTo(const Ima4Case& c, std::ostream* os) { *os << c.name; }
+
+class Ima4Paths : public ::testing::TestWithParam<Ima4Case> {};
+
+TEST_P(Ima4Paths, EveryPathMatchesScalar) {
+  const Ima4Case& c = GetParam();
+  DecoderPath<Ima4Decoder> paths[aifconv::kMaxDecoderPaths];
+  const std::size_t n = aifconv::ima4_paths(paths);
+  ASSERT_GE(n, 1u);
+  ASSERT_EQ(std::string(paths[0].name), "scalar");
+  const Bytes in = make_packets(c.packets, c.frames * c.channels, static_cast<std::uint32_t>(c.frames));
+  const std::size_t out_size = c.frames * c.channels * 128;
+  Bytes expected(out_size + 2 * kGuard, kGuardByte);
+  paths[0].decode(in.data(), c.frames, c.channels, expected.data() + kGuard);
+  for (std::size_t i = 1; i < n; ++i) {
+    SCOPED_TRACE(paths[i].name);
+    Bytes out(out_size + 2 * kGuard, kGuardByte);
+    paths[i].decode(in.data(), c.frames, c.channels, out.data() + kGuard);
+    EXPECT_EQ(out, expected);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, Ima4Paths,
+                         ::testing::ValuesIn(std::vector<Ima4Case>{
+                             {"mono_none", 1, 0, Packets::Random},
+                             {"mono_one", 1, 1, Packets::Random},
+                             {"mono_odd_7", 1, 7, Packets::Random},
+                             {"mono_15", 1, 15, Packets::Random},
+                             {"mono_16", 1, 16, Packets::Random},
+                             {"mono_17", 1, 17, Packets::Random},
+                             {"mono_31", 1, 31, Packets::Random},
+                             {"mono_32", 1, 32, Packets::Random},
+                             {"mono_33", 1, 33, Packets::Random},
+                             {"mono_block_1927", 1, 1927, Packets::Random},
+                             {"mono_loud", 1, 301, Packets::Loud},
+                             {"mono_high_index", 1, 301, Packets::HighIndex},
+                             {"mono_alternating", 1, 301, Packets::Alternating},
+                             {"stereo_one", 2, 1, Packets::Random},
+                             {"stereo_odd_7", 2, 7, Packets::Random},
+                             {"stereo_8", 2, 8, Packets::Random},
+                             {"stereo_9", 2, 9, Packets::Random},
+                             {"stereo_15", 2, 15, Packets::Random},
+                             {"stereo_16", 2, 16, Packets::Random},
+                             {"stereo_17", 2, 17, Packets::Random},
+                             {"stereo_block_963", 2, 963, Packets::Random},
+                             {"stereo_loud", 2, 157, Packets::Loud},
+                             {"stereo_high_index", 2, 157, Packets::HighIndex},
+                             {"stereo_alternating", 2, 157, Packets::Alternating},
+                         }),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// How the codes of an SDX2 case are made.
+enum class Codes {
+  Random,     // any byte
+  MostlyOdd,  // long delta chains that wrap around, cut now and then
+  Loud,       // only -128, -127, 126 and 127
+};
+
+Bytes make_codes(Codes kind, std::size_t count, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes in(count);
+  static const std::uint8_t loud[4] = {0x80, 0x81, 0x7E, 0x7F};
+  for (auto& b : in) {
+    b = static_cast<std::uint8_t>(rng());
+    if (kind == Codes::MostlyOdd && rng() % 16 != 0) b |= 1;
+    if (kind == Codes::Loud) b = loud[b % 4];
+  }
+  return in;
+}
+
+struct Sdx2Case {
+  const char* name;
+  unsigned channels;
+  std::size_t count;
+  Codes codes;
+  std::uint16_t prev[2];
+};
+
+void PrintTo(const Sdx2Case& c, std::ostream* os) { *os << c.name; }
+
+class Sdx2Paths : public ::testing::TestWithParam<Sdx2Case> {};
+
+// The codes are decoded in two calls, so that the state carried from the
+// first feeds the second: mono split at an odd place, stereo after a whole
+// number of frames (a call starts on a left code), the second call possibly
+// cut after a left code.
+TEST_P(Sdx2Paths, EveryPathMatchesScalar) {
+  const Sdx2Case& c = GetParam();
+  DecoderPath<Sdx2Decoder> paths[aifconv::kMaxDecoderPaths];
+  const std::size_t n = aifconv::sdx2_paths(paths);
+  ASSERT_GE(n, 1u);
+  ASSERT_EQ(std::string(paths[0].name), "scalar");
+  const Bytes in = make_codes(c.codes, c.count, static_cast<std::uint32_t>(c.count));
+  const std::size_t half = c.count / 2;
+  const std::size_t split = c.channels == 1 ? (half | 1) : (half & ~std::size_t{1});
+  const std::size_t first = split < c.count ? split : c.count;
+  auto run = [&](Sdx2Decoder decode, std::uint16_t* prev) {
+    Bytes out(2 * c.count + 2 * kGuard, kGuardByte);
+    decode(in.data(), first, c.channels, prev, out.data() + kGuard);
+    decode(in.data() + first, c.count - first, c.channels, prev, out.data() + kGuard + 2 * first);
+    return out;
+  };
+  std::uint16_t expected_prev[2] = {c.prev[0], c.prev[1]};
+  const Bytes expected = run(paths[0].decode, expected_prev);
+  for (std::size_t i = 1; i < n; ++i) {
+    SCOPED_TRACE(paths[i].name);
+    std::uint16_t prev[2] = {c.prev[0], c.prev[1]};
+    EXPECT_EQ(run(paths[i].decode, prev), expected);
+    EXPECT_EQ(prev[0], expected_prev[0]);
+    if (c.channels == 2) {
+      EXPECT_EQ(prev[1], expected_prev[1]);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, Sdx2Paths,
+                         ::testing::ValuesIn(std::vector<Sdx2Case>{
+                             {"mono_none", 1, 0, Codes::Random, {0, 0}},
+                             {"mono_one", 1, 1, Codes::Random, {1234, 0}},
+                             {"mono_15", 1, 15, Codes::MostlyOdd, {0x8000, 0}},
+                             {"mono_16", 1, 16, Codes::MostlyOdd, {0x7FFF, 0}},
+                             {"mono_33", 1, 33, Codes::MostlyOdd, {0xFFFF, 0}},
+                             {"mono_odd_1001", 1, 1001, Codes::Random, {17, 0}},
+                             {"mono_chains_4099", 1, 4099, Codes::MostlyOdd, {0x1234, 0}},
+                             {"mono_loud_4096", 1, 4096, Codes::Loud, {0x8001, 0}},
+                             {"mono_block_65536", 1, 65536, Codes::MostlyOdd, {0, 0}},
+                             {"stereo_one_left", 2, 1, Codes::MostlyOdd, {100, 200}},
+                             {"stereo_31", 2, 31, Codes::MostlyOdd, {0x8000, 0x7FFF}},
+                             {"stereo_64", 2, 64, Codes::MostlyOdd, {1, 0xFFFF}},
+                             {"stereo_cut_after_left_1003", 2, 1003, Codes::Random, {5, 6}},
+                             {"stereo_chains_4098", 2, 4098, Codes::MostlyOdd, {0x4321, 0xABCD}},
+                             {"stereo_loud_4097", 2, 4097, Codes::Loud, {0x7FFF, 0x8000}},
+                             {"stereo_block_65536", 2, 65536, Codes::MostlyOdd, {0, 0}},
+                         }),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace aifc_test

@@ -1,0 +1,381 @@
+// Real files and real faults: an SSND chunk holding more frames than COMM
+// declares, read errors in every part of the walk and the data pass, input
+// from a pipe, output to a closed pipe, a file-size limit, and signals.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+#include "driver/platform.h"
+#include "tests/aifc_builder.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace aifc_test {
+namespace {
+
+struct Case {
+  const char* name;
+  Bytes input;
+  int status;
+  std::string err;
+  Bytes output;  // expected output on status 0
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+void expect_result(const Result& r, const Case& c) {
+  EXPECT_EQ(r.err, c.err);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(r.output_exists, c.status == 0);
+  if (c.status == 0) {
+    EXPECT_EQ(r.output, c.output);
+  }
+}
+
+std::string left_over(unsigned held, unsigned declared) {
+  return "warning: SSND holds " + std::to_string(held) + " frames, only the " +
+         std::to_string(declared) + " that COMM declares are converted\n";
+}
+
+// An ima4 packet whose 64 samples all equal k * 256: predictor k << 8, step
+// index 0, and codes 0 (a difference of 7 >> 3 = 0).
+Bytes flat_packet(std::uint8_t k) { return cat({{k, 0}, repeat(0, 32)}); }
+
+// The SSND chunk holds more frames than COMM declares: the declared frames
+// are converted, with a warning when at least one whole frame is left over.
+class FramesLeftOver : public ::testing::TestWithParam<Case> {};
+
+TEST_P(FramesLeftOver, WarnsAndConvertsTheDeclaredFrames) { expect_result(convert(GetParam().input), GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, FramesLeftOver,
+    ::testing::ValuesIn(std::vector<Case>{
+        // Stereo ima4 declaring half its packets: the first two frames.
+        {"stereo_ima4_half_declared",
+         form(cat({comm(2, 2, "ima4"),
+                   ssnd(cat({flat_packet(1), flat_packet(2), flat_packet(3), flat_packet(4),
+                             flat_packet(5), flat_packet(6), flat_packet(7), flat_packet(8)}))})),
+         0, left_over(4, 2),
+         cat({wav_header(2, 8000, 512), pcm([] {
+                std::vector<int> s;
+                for (int f = 0; f < 2; ++f)
+                  for (int i = 0; i < 64; ++i) s.insert(s.end(), {(2 * f + 1) * 256, (2 * f + 2) * 256});
+                return s;
+              }())})},
+        {"sowt_one_frame_more", form(cat({comm(1, 2, "sowt"), ssnd({1, 2, 3, 4, 5, 6})})), 0,
+         left_over(3, 2), cat({wav_header(1, 8000, 4), {1, 2, 3, 4}})},
+        {"sdx2_stereo_one_frame_more", form(cat({comm(2, 1, "SDX2"), ssnd({2, 4, 6, 8})})), 0,
+         left_over(2, 1), cat({wav_header(2, 8000, 4), pcm({8, 32})})},
+        {"sowt_partial_extra_frame", form(cat({comm(2, 1, "sowt"), ssnd({1, 2, 3, 4, 5, 6, 7})})), 0,
+         "", cat({wav_header(2, 8000, 4), {1, 2, 3, 4}})},
+        {"ima4_exact_count", form(cat({comm(1, 1, "ima4"), ssnd(flat_packet(1))})), 0, "",
+         cat({wav_header(1, 8000, 128), pcm(std::vector<int>(64, 256))})},
+        // The offset counts against the data: (12 - 8 - 2) / 2 = 1 frame.
+        {"data_offset_leaves_declared_frames", form(cat({comm(1, 1, "sowt"), ssnd({1, 2, 3, 4}, 2)})),
+         0, "", cat({wav_header(1, 8000, 2), {3, 4}})},
+        // The offset points past the chunk, at bytes after the container.
+        {"data_offset_past_chunk_end",
+         cat({form(cat({comm(1, 1, "sowt"), ssnd({1, 2, 3, 4}, 8)})), {9, 9, 9, 9, 7, 7}}), 0, "",
+         cat({wav_header(1, 8000, 2), {7, 7}})},
+        // A truncated SSND chunk recomputes the frames instead.
+        {"truncated_ssnd",
+         form_sized(1000, cat({comm(1, 1, "sowt"), chunk_sized("SSND", 100, cat({be32(0), be32(0), {1, 2, 3, 4}}))})),
+         0, "warning - bad size in SSND, the output file will probably be wrong\n",
+         cat({wav_header(1, 8000, 4), {1, 2, 3, 4}})},
+        // The warning ends the walk, before the header's rate warning.
+        {"before_the_rate_warning",
+         form(cat({comm(1, 2, "sowt", {0x3F, 0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0}), ssnd({1, 2, 3, 4, 5, 6})})),
+         0, left_over(3, 2) + "warning, freq = 0.500000 will be truncated to 0\n",
+         cat({wav_header(1, 0, 4), {1, 2, 3, 4}})},
+    }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Reads of the input fail with EIO from this offset on.
+std::uint64_t fail_from = 0;
+
+std::ptrdiff_t failing_read(int fd, std::uint64_t position, std::uint8_t* buf, std::size_t n) {
+  if (position >= fail_from) {
+    errno = EIO;
+    return -1;
+  }
+  if (n > fail_from - position) n = static_cast<std::size_t>(fail_from - position);
+  return aifconv::platform::read_file(fd, buf, n);
+}
+
+aifconv::Hooks failing_at(std::uint64_t offset) {
+  fail_from = offset;
+  aifconv::Hooks hooks;
+  hooks.read = failing_read;
+  return hooks;
+}
+
+struct ReadErrorCase {
+  const char* name;
+  Bytes input;
+  std::uint64_t fail_from;
+  std::string before;  // messages of the walk before the failed read
+};
+
+void PrintTo(const ReadErrorCase& c, std::ostream* os) { *os << c.name; }
+
+const std::string kEio = "IN: " + std::string(std::strerror(EIO)) + "\n";
+const std::string kName = "warning: unhandled chunk NAME (size=108)\n";
+
+// A sowt file of 100 stereo frames with a compression name and an unhandled
+// chunk: FORM 0-11, FVER 12-23, COMM 24-75 (its name 55-75), NAME 76-191,
+// SSND 192-607 (sound data from 208).
+const Bytes kLayered = form(cat({
+    fver(), chunk("COMM", cat({comm_fields(2, 100, 16, rate80(8000), "sowt"), {21}, text("not compressed, truly")})),
+    chunk("NAME", repeat('n', 108)), ssnd(repeat(3, 400))}));
+
+// A read error is not the end of the file: wherever it happens, the system
+// error for the input and the bad-file lines, and no output. On a regular
+// file the walk passes over bodies with a seek, so what it reads is the
+// chunk headers and fixed fields; the data pass reads the sound data.
+class ReadError : public ::testing::TestWithParam<ReadErrorCase> {};
+
+TEST_P(ReadError, ReportsTheSystemError) {
+  const ReadErrorCase& c = GetParam();
+  expect_result(convert(c.input, failing_at(c.fail_from)), {c.name, {}, 1, c.before + kEio + kBadFile, {}});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Offsets, ReadError,
+    ::testing::ValuesIn(std::vector<ReadErrorCase>{
+        {"first_byte", kLayered, 0, ""},
+        {"in_the_form_type", kLayered, 10, ""},
+        {"in_a_chunk_header", kLayered, 30, ""},
+        {"in_the_version_stamp", kLayered, 21, ""},
+        {"in_the_comm_fields", kLayered, 40, ""},
+        {"in_the_ssnd_fields", kLayered, 205, kName},
+        {"in_sowt_data", kLayered, 300, kName},
+        {"in_ima4_data", aifc(2, 3, "ima4", repeat(0, 204)), 150, ""},
+        {"in_sdx2_data", aifc(1, 100, "SDX2", repeat(1, 100)), 90, ""},
+    }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+#ifndef _WIN32
+// Convert `input` fed through a FIFO, as from a pipe: nothing can be passed
+// over with a seek.
+Result convert_through_pipe(const Bytes& input, const aifconv::Hooks& hooks = aifconv::Hooks()) {
+  std::signal(SIGPIPE, SIG_IGN);  // the converter may stop reading early
+  TempDir dir;
+  const std::string in = dir.path("in.aifc");
+  EXPECT_EQ(mkfifo(in.c_str(), 0600), 0);
+  std::thread writer([&] {
+    const int fd = open(in.c_str(), O_WRONLY);
+    for (std::size_t done = 0; fd >= 0 && done < input.size();) {
+      const ssize_t n = write(fd, input.data() + done, input.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    if (fd >= 0) close(fd);
+  });
+  Result r = run_paths(in, dir.path("out.wav"), hooks);
+  writer.join();
+  return r;
+}
+
+// Through a pipe the walk reads every body, and a read error there is still
+// the system error, not a short chunk.
+TEST(ReadErrorThroughPipe, InEveryBody) {
+  const std::pair<std::uint64_t, std::string> cases[] = {
+      {60, kEio}, {150, kName + kEio}, {400, kName + kEio}};  // name, NAME body, sound data
+  for (const auto& [at, err] : cases) {
+    const Result r = convert_through_pipe(kLayered, failing_at(at));
+    EXPECT_EQ(r.err, err + kBadFile) << at;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(r.output_exists);
+  }
+}
+
+// A pipe reads the whole walk; the data pass cannot seek back on it.
+TEST(Pipe, CannotSeekBackToTheSoundData) {
+  const std::string seek = "OUT: " + std::string(std::strerror(ESPIPE)) + "\n";
+  const Bytes truncated = form_sized(1000, cat({comm(1, 1, "sowt"), chunk_sized("SSND", 100, cat({be32(0), be32(0), {1, 2}}))}));
+  const Case cases[] = {
+      {"whole", kLayered, 1, kName + seek, {}},
+      {"truncated", truncated, 1, "warning - bad size in SSND, the output file will probably be wrong\n" + seek, {}},
+  };
+  for (const Case& c : cases) expect_result(convert_through_pipe(c.input), c);
+}
+
+// An output that is a pipe whose reader has gone fails like any failed
+// write. The hook closes the reader once the converter has opened the output.
+int reader_to_close = -1;
+std::ptrdiff_t close_reader_then_read(int fd, std::uint64_t, std::uint8_t* buf, std::size_t n) {
+  if (reader_to_close >= 0) close(reader_to_close);
+  reader_to_close = -1;
+  return aifconv::platform::read_file(fd, buf, n);
+}
+
+TEST(Pipe, OutputWhoseReaderHasGone) {
+  std::signal(SIGPIPE, SIG_IGN);  // as the program sets for itself
+  TempDir dir;
+  const std::string out = dir.path("out.fifo");
+  ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
+  reader_to_close = open(out.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader_to_close, 0);
+  write_file(dir.path("in.aifc"), kLayered);
+  aifconv::Hooks hooks;
+  hooks.read = close_reader_then_read;
+  const Result r = run_paths(dir.path("in.aifc"), out, hooks);
+  EXPECT_EQ(r.err, kName + "OUT: " + std::string(std::strerror(EPIPE)) + "\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.output_exists);  // a FIFO the run did not make stays
+}
+
+// The installed binary in a child process. `setup` runs in the child first,
+// after every signal is back to its default action and unblocked, so that
+// the tests pass when the suite itself runs with signals ignored.
+pid_t spawn(const std::string& in, const std::string& out, const std::string& err_path,
+            void (*setup)()) {
+  const std::vector<std::string> words = program_argv(AIFCONV_BINARY);
+  std::vector<const char*> args;
+  for (const std::string& word : words) args.push_back(word.c_str());
+  args.insert(args.end(), {in.c_str(), out.c_str(), nullptr});
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  for (int sig = 1; sig < NSIG; ++sig)
+    if (sig != SIGKILL && sig != SIGSTOP) std::signal(sig, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (err >= 0) dup2(err, 2);
+  if (setup) setup();
+  execv(args[0], const_cast<char* const*>(args.data()));
+  _exit(127);
+}
+
+std::string read_text(const std::string& path) {
+  const Bytes b = read_file(path);
+  return std::string(b.begin(), b.end());
+}
+
+const Bytes kStereo = aifc(2, 100000, "sowt", repeat(3, 400000));
+
+// Under a file-size limit the write fails with EFBIG instead of the process
+// dying of SIGXFSZ, and the partial output is removed.
+TEST(Binary, FileSizeLimit) {
+  TempDir dir;
+  write_file(dir.path("in.aifc"), kStereo);
+  const pid_t pid = spawn(dir.path("in.aifc"), dir.path("out.wav"), dir.path("err"), [] {
+    const rlimit limit = {100000, 100000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  });
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(read_text(dir.path("err")), dir.path("out.wav") + ": " + std::strerror(EFBIG) + "\n");
+  EXPECT_FALSE(exists(dir.path("out.wav")));
+}
+
+// Standard error is a pipe nobody reads (`aifconv ... 2>&1 | true`): the
+// warning is lost and the conversion completes.
+TEST(Binary, WarningToAClosedPipe) {
+  TempDir dir;
+  const Bytes input = form(cat({chunk("NAME", {}), comm(1, 2, "sowt"), ssnd({1, 2, 3, 4})}));
+  write_file(dir.path("in.aifc"), input);
+  const pid_t pid = spawn(dir.path("in.aifc"), dir.path("out.wav"), dir.path("err"), [] {
+    int p[2];
+    if (pipe(p) == 0) {
+      close(p[0]);
+      dup2(p[1], 2);
+    }
+  });
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(read_file(dir.path("out.wav")), cat({wav_header(1, 8000, 4), {1, 2, 3, 4}}));
+}
+
+// A conversion blocked reading a FIFO, after its output is open, for the
+// test to send it a signal.
+struct Blocked {
+  TempDir dir;
+  pid_t pid = -1;
+  int writer = -1;
+  Blocked(void (*setup)()) {
+    const std::string fifo = dir.path("in.aifc");
+    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    pid = spawn(fifo, dir.path("out.wav"), dir.path("err"), setup);
+    writer = open(fifo.c_str(), O_WRONLY);  // waits for the converter to open it
+    const Bytes start(kStereo.begin(), kStereo.begin() + 12);
+    EXPECT_EQ(write(writer, start.data(), start.size()), 12);
+    for (int i = 0; i < 500 && !exists(dir.path("out.wav")); ++i) usleep(10000);
+    EXPECT_TRUE(exists(dir.path("out.wav")));
+  }
+  int wait() {
+    close(writer);
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
+    return status;
+  }
+};
+
+// Every signal whose default action ends the process removes the partial
+// output, then ends the process by that same signal.
+TEST(Binary, SignalRemovesOutputInProgress) {
+  std::vector<int> signals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM,
+                              SIGVTALRM, SIGPROF, SIGUSR1, SIGUSR2};
+#ifdef SIGPOLL
+  signals.push_back(SIGPOLL);
+#endif
+#ifdef SIGPWR
+  signals.push_back(SIGPWR);
+#endif
+#ifdef SIGRTMIN
+  signals.insert(signals.end(), {SIGRTMIN, SIGRTMIN + 1, SIGRTMAX});
+#endif
+  for (int sig : signals) {
+    Blocked run(nullptr);
+    kill(run.pid, sig);
+    const int status = run.wait();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "signal " << sig;
+    EXPECT_FALSE(exists(run.dir.path("out.wav"))) << "signal " << sig;
+  }
+}
+
+// Started with SIGHUP, SIGINT and SIGQUIT ignored (nohup, a background job
+// of a script), the conversion survives them and completes. Its output is a
+// FIFO, so the run waits in opening it while the signals arrive.
+TEST(Binary, SignalsIgnoredAtStartStayIgnored) {
+  TempDir dir;
+  const std::string out = dir.path("out.fifo");
+  ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
+  write_file(dir.path("in.aifc"), kStereo);
+  const pid_t pid = spawn(dir.path("in.aifc"), out, dir.path("err"), [] {
+    std::signal(SIGHUP, SIG_IGN);
+    std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGQUIT, SIG_IGN);
+  });
+  usleep(100000);  // the run starts and waits for a reader of its output
+  for (int sig : {SIGHUP, SIGINT, SIGQUIT}) kill(pid, sig);
+  usleep(100000);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the run ended before its output was read";
+  const int reader = open(out.c_str(), O_RDONLY);
+  ASSERT_GE(reader, 0);
+  Bytes output;
+  std::uint8_t buf[65536];
+  for (ssize_t n; (n = read(reader, buf, sizeof buf)) > 0;) output.insert(output.end(), buf, buf + n);
+  close(reader);
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(read_text(dir.path("err")), "");
+  EXPECT_EQ(output, cat({wav_header(2, 8000, 400000), repeat(3, 400000)}));
+}
+#endif
+
+}  // namespace
+}  // namespace aifc_test
