@@ -27,7 +27,8 @@ if(NOT status EQUAL 0 OR NOT listing STREQUAL expected)
 endif()
 set(dir "${WORK_DIR}/x/${top}")
 
-# Static: only system DLLs are imported, none of the compiler's runtime.
+# Static: no DLL of the compiler's runtime is imported (libstdc++-6.dll,
+# libgcc_s_seh-1.dll, libwinpthread-1.dll: Windows' own DLLs have no "lib").
 if(OBJDUMP)
   execute_process(COMMAND "${OBJDUMP}" -p "${dir}/aifconv.exe" OUTPUT_VARIABLE headers RESULT_VARIABLE status)
   string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${headers}")
@@ -36,8 +37,8 @@ if(OBJDUMP)
   endif()
   foreach(dll ${dlls})
     string(TOLOWER "${dll}" dll)
-    if(NOT dll MATCHES "^dll name: (kernel32|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\\.dll$")
-      message(FATAL_ERROR "aifconv.exe needs a DLL that Windows does not ship: ${dll}")
+    if(dll MATCHES "^dll name: lib")
+      message(FATAL_ERROR "aifconv.exe needs a DLL of the compiler's runtime: ${dll}")
     endif()
   endforeach()
 endif()
