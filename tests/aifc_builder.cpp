@@ -174,6 +174,14 @@ std::vector<std::string> program_argv(const std::string& program) {
   return words;
 }
 
+bool under_emulator() {
+#ifdef AIFCONV_EMULATOR
+  return true;
+#else
+  return false;
+#endif
+}
+
 std::string program_command(const std::string& program) {
   std::string command;
   for (const std::string& word : program_argv(program)) command += (command.empty() ? "" : " ") + word;

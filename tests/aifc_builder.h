@@ -84,6 +84,9 @@ bool is_regular_file(const std::string& path);
 // spaces as a shell command line.
 std::vector<std::string> program_argv(const std::string& program);
 std::string program_command(const std::string& program);
+// True when the programs run under an emulator (qemu-user on a cross build),
+// whose signal delivery is not quite the kernel's.
+bool under_emulator();
 // The exit status of a finished std::system or pclose, or -1 when the
 // command did not exit normally (killed by a signal, say).
 int exit_status(int wait_status);

@@ -25,21 +25,36 @@ mkdir -p "$outdir"
 outdir=$(cd "$outdir" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-cd "$scratch"
-n=0
-while IFS= read -r input; do
-  [ -n "$input" ] || continue
-  n=$((n + 1))
-  record=$outdir/$(printf '%04d' "$n")-${input##*/}
-  rm -f out.wav
-  cp "$input" in.aifc
-  status=0
-  "$@" in.aifc out.wav >"$record.out" 2>"$record.err" || status=$?
-  echo "$status" >"$record.status"
-  if [ -e out.wav ]; then mv out.wav "$record.wav"; fi
-done <"$list"
-[ "$n" -gt 0 ] || { echo "$0: no input in $list" >&2; exit 1; }
+
+# convert_shard SHARD PROGRAM [WORDS...]: converts the inputs whose line
+# number is SHARD modulo 2, in a folder of its own, so that two shards can
+# run at once.
+convert_shard() {
+  shard=$1
+  shift
+  mkdir "$scratch/$shard" && cd "$scratch/$shard" || return 1
+  n=0
+  while IFS= read -r input; do
+    [ -n "$input" ] || continue
+    n=$((n + 1))
+    [ $((n % 2)) -eq "$shard" ] || continue
+    record=$outdir/$(printf '%04d' "$n")-${input##*/}
+    rm -f out.wav
+    cp "$input" in.aifc || return 1
+    status=0
+    "$@" in.aifc out.wav >"$record.out" 2>"$record.err" || status=$?
+    echo "$status" >"$record.status"
+    if [ -e out.wav ]; then mv out.wav "$record.wav"; fi
+  done <"$list"
+}
+
+(convert_shard 0 "$@") &
+shard0=$!
+(convert_shard 1 "$@") || { wait "$shard0"; exit 1; }
+wait "$shard0" || exit 1
+count=$(grep -c . "$list" || true)
+[ "$count" -gt 0 ] || { echo "$0: no input in $list" >&2; exit 1; }
 sed -i -E -e 's/\r$//' \
   -e '/^(in\.aifc|out\.wav): (bad sound file, can.t load|unexpected end of file|input and output are the same file)$/!s/^(in\.aifc|out\.wav|memory|ftell): .*/\1: <system error>/' \
   "$outdir"/*.err
-echo "$n files converted by $*"
+echo "$count files converted by $*"

@@ -335,7 +335,9 @@ TEST(Binary, SignalRemovesOutputInProgress) {
   signals.push_back(SIGPWR);
 #endif
 #ifdef SIGRTMIN
-  signals.insert(signals.end(), {SIGRTMIN, SIGRTMIN + 1, SIGRTMAX});
+  signals.insert(signals.end(), {SIGRTMIN, SIGRTMIN + 1});
+  // qemu-user keeps the host's last real-time signals for itself.
+  if (!under_emulator()) signals.push_back(SIGRTMAX);
 #endif
   for (int sig : signals) {
     Blocked run(nullptr);
@@ -350,6 +352,8 @@ TEST(Binary, SignalRemovesOutputInProgress) {
 // of a script), the conversion survives them and completes. Its output is a
 // FIFO, so the run waits in opening it while the signals arrive.
 TEST(Binary, SignalsIgnoredAtStartStayIgnored) {
+  // qemu-user lets a signal the program ignores interrupt its blocked open.
+  if (under_emulator()) GTEST_SKIP() << "an emulator's signal delivery is not the kernel's";
   TempDir dir;
   const std::string out = dir.path("out.fifo");
   ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
