@@ -14,6 +14,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 find_program(CROSS_EMULATOR NAMES wine64 wine PATHS /usr/lib/wine)
-if(CROSS_EMULATOR)
+find_program(CROSS_SETARCH setarch)
+if(CROSS_EMULATOR AND CROSS_SETARCH)
+  # Now and then Wine fails to start a program ("failed to map the shared
+  # user data") when address space randomisation has put something where
+  # Windows keeps that page; without the randomisation it always starts.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CROSS_SETARCH} ${CMAKE_HOST_SYSTEM_PROCESSOR} -R ${CROSS_EMULATOR})
+elseif(CROSS_EMULATOR)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CROSS_EMULATOR})
 endif()

@@ -19,8 +19,9 @@
 set -eu
 [ $# -ge 3 ] || { echo "usage: $0 OUTDIR LIST PROGRAM [WORDS...]" >&2; exit 2; }
 outdir=$1
-list=$2
+list=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 shift 2
+[ -r "$list" ] || { echo "$0: cannot read $list" >&2; exit 2; }
 mkdir -p "$outdir"
 outdir=$(cd "$outdir" && pwd)
 scratch=$(mktemp -d)
