@@ -5,15 +5,14 @@
 //
 // Built with -fsanitize=fuzzer it is a libFuzzer target; built without, its
 // main replays the files named on the command line (regression inputs).
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "aifc/aifc.h"
@@ -21,22 +20,34 @@
 
 namespace {
 
-// A private directory for the input and output files, removed at exit. Plain
-// char arrays, so that they outlive every exit handler.
-char in_path[64], out_path[64], dir_path[48];
+namespace fs = std::filesystem;
+
+// A private directory for the input, output and captured messages, removed at
+// exit. Constructed before the exit handler is registered, so they outlive it.
+std::string dir_path, in_path, out_path, err_path;
 
 void remove_work_files() {
-  std::remove(in_path);
-  std::remove(out_path);
-  rmdir(dir_path);
+  std::error_code ec;
+  fs::remove_all(fs::u8path(dir_path), ec);
 }
 
 void make_work_dir() {
-  if (dir_path[0]) return;
-  std::snprintf(dir_path, sizeof dir_path, "/tmp/aifconv-fuzz.%ld", static_cast<long>(getpid()));
-  std::snprintf(in_path, sizeof in_path, "%s/in.aifc", dir_path);
-  std::snprintf(out_path, sizeof out_path, "%s/out.wav", dir_path);
-  mkdir(dir_path, 0700);
+  if (!dir_path.empty()) return;
+  std::error_code ec;
+  const fs::path base = fs::temp_directory_path(ec);
+  std::random_device seed;
+  std::mt19937_64 pick(seed());
+  for (int attempt = 0; attempt < 100 && dir_path.empty(); ++attempt) {
+    const fs::path dir = base / ("aifconv-fuzz." + std::to_string(pick() % 1000000000000u));
+    if (fs::create_directory(dir, ec)) dir_path = dir.u8string();
+  }
+  if (dir_path.empty()) {
+    std::fprintf(stderr, "cannot create a work directory in %s\n", base.u8string().c_str());
+    std::abort();
+  }
+  in_path = dir_path + "/in.aifc";
+  out_path = dir_path + "/out.wav";
+  err_path = dir_path + "/stderr";
   std::atexit(remove_work_files);
 }
 
@@ -108,22 +119,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size) std::fwrite(data, 1, size, f);
   std::fclose(f);
 
-  char* err_text = nullptr;
-  std::size_t err_size = 0;
-  std::FILE* err = open_memstream(&err_text, &err_size);
+  std::FILE* err = std::fopen(err_path.c_str(), "w+b");
+  if (!err) violated("cannot open the file for messages");
   const char* argv[] = {"aifconv", in.c_str(), out.c_str(), nullptr};
   const int status = aifconv::run(3, argv, err);
+  std::string messages;
+  std::rewind(err);
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, err)) > 0) messages.append(buf, n);
   std::fclose(err);
-  const std::string messages(err_text ? err_text : "", err_size);
-  std::free(err_text);
 
-  struct stat st;
-  const bool exists = stat(out.c_str(), &st) == 0;
+  std::error_code ec;
+  const bool exists = fs::exists(fs::u8path(out), ec);
   if (status != 0 && status != 1) violated("status other than 0 or 1");
   if (status == 1 && exists) violated("output left behind after a failure");
   if (status == 0) {
     if (!exists) violated("no output after success");
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(fs::file_size(fs::u8path(out), ec)));
     std::FILE* o = std::fopen(out.c_str(), "rb");
     if (!o || std::fread(bytes.data(), 1, bytes.size(), o) != bytes.size()) violated("reading output");
     std::fclose(o);
@@ -156,12 +169,12 @@ std::size_t replay_file(const std::string& path) {
 int main(int argc, char** argv) {
   std::size_t count = 0;
   for (int i = 1; i < argc; ++i) {
-    struct stat st;
-    if (stat(argv[i], &st) == 0 && S_ISDIR(st.st_mode)) {
-      DIR* d = opendir(argv[i]);
-      while (const dirent* e = d ? readdir(d) : nullptr)
-        if (e->d_name[0] != '.') count += replay_file(std::string(argv[i]) + "/" + e->d_name);
-      if (d) closedir(d);
+    std::error_code ec;
+    if (fs::is_directory(argv[i], ec)) {
+      for (const fs::directory_entry& e : fs::directory_iterator(argv[i], ec)) {
+        const std::string name = e.path().filename().u8string();
+        if (name[0] != '.') count += replay_file(e.path().u8string());
+      }
     } else {
       count += replay_file(argv[i]);
     }

@@ -1,11 +1,15 @@
 #include "tests/aifc_builder.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <random>
 #include <stdexcept>
+#include <system_error>
 
 #include "driver/run.h"
 
@@ -90,21 +94,47 @@ Bytes pcm(const std::vector<int>& samples) {
   return out;
 }
 
+namespace fs = std::filesystem;
+
+namespace {
+
+// Opens a file named by a UTF-8 path, as the converter names its files.
+std::FILE* open_file(const std::string& path, const char* mode) {
+#ifdef _WIN32
+  const std::wstring wide_mode(mode, mode + std::char_traits<char>::length(mode));
+  return _wfopen(fs::u8path(path).c_str(), wide_mode.c_str());
+#else
+  return std::fopen(path.c_str(), mode);
+#endif
+}
+
+}  // namespace
+
 TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/aifconv-test.XXXXXX";
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  dir_ = pattern;
+  std::error_code ec;
+  const fs::path base = fs::temp_directory_path(ec);
+  if (ec) throw std::runtime_error("no temporary directory: " + ec.message());
+  std::random_device seed;
+  std::mt19937_64 pick(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path dir = base / ("aifconv-test." + std::to_string(pick() % 1000000000000u));
+    if (fs::create_directory(dir, ec)) {
+      dir_ = dir.u8string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a directory in " + base.u8string());
 }
 
 TempDir::~TempDir() {
-  const std::string command = "rm -rf '" + dir_ + "'";
-  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir_.c_str());
+  std::error_code ec;
+  fs::remove_all(fs::u8path(dir_), ec);
+  if (ec) std::fprintf(stderr, "could not remove %s: %s\n", dir_.c_str(), ec.message().c_str());
 }
 
 Bytes read_file(const std::string& path) {
   Bytes out;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = open_file(path, "rb");
   if (!f) return out;
   std::uint8_t buf[65536];
   std::size_t n;
@@ -114,29 +144,96 @@ Bytes read_file(const std::string& path) {
 }
 
 void write_file(const std::string& path, const Bytes& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+  std::FILE* f = open_file(path, "wb");
   if (!f) throw std::runtime_error("cannot create " + path);
   if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
   std::fclose(f);
 }
 
 bool exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(fs::u8path(path), ec));
+}
+
+bool is_regular_file(const std::string& path) {
+  std::error_code ec;
+  return fs::is_regular_file(fs::u8path(path), ec);
+}
+
+std::vector<std::string> program_argv(const std::string& program) {
+  std::vector<std::string> words;
+#ifdef AIFCONV_EMULATOR
+  const std::string emulator = AIFCONV_EMULATOR;
+  for (std::size_t at = 0, end; at < emulator.size(); at = end + 1) {
+    end = emulator.find(' ', at);
+    if (end == std::string::npos) end = emulator.size();
+    if (end > at) words.push_back(emulator.substr(at, end - at));
+  }
+#endif
+  words.push_back(program);
+  return words;
+}
+
+bool under_emulator() {
+#ifdef AIFCONV_EMULATOR
+  return true;
+#else
+  return false;
+#endif
+}
+
+std::string program_command(const std::string& program) {
+  std::string command;
+  for (const std::string& word : program_argv(program)) command += (command.empty() ? "" : " ") + word;
+  return command;
+}
+
+int exit_status(int wait_status) {
+#ifdef _WIN32
+  return wait_status;  // the exit code itself
+#else
+  return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+#endif
 }
 
 namespace {
+
 void replace_all(std::string& s, const std::string& from, const std::string& to) {
   if (from.empty()) return;
   for (std::size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
     s.replace(at, from.size(), to);
 }
+
+// When AIFCONV_SAVE_INPUTS names a directory, every regular input file a test
+// converts is copied there under a name made of its size and its 64-bit
+// FNV-1a hash, so that another build of the converter can be checked on the
+// very same files. Files over 16 MiB are left out: those are sparse files of
+// gigabytes, made to test large offsets, which a copy would fill in.
+void save_input(const std::string& input) {
+  const char* dir = std::getenv("AIFCONV_SAVE_INPUTS");
+  if (!dir || !*dir || !is_regular_file(input)) return;
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(fs::u8path(input), ec);
+  if (ec || size > (std::uintmax_t{1} << 24)) return;
+  const Bytes bytes = read_file(input);
+  std::uint64_t hash = 14695981039346656037u;
+  for (std::uint8_t b : bytes) hash = (hash ^ b) * 1099511628211u;
+  char name[64];
+  std::snprintf(name, sizeof name, "%zu-%016llx.aifc", bytes.size(),
+                static_cast<unsigned long long>(hash));
+  const std::string path = std::string(dir) + "/" + name;
+  if (!exists(path)) write_file(path, bytes);
+}
+
 }  // namespace
 
 std::string run_argv(const std::vector<const char*>& argv, int* status,
                      const aifconv::Hooks& hooks) {
-  std::FILE* err = std::tmpfile();
-  if (!err) throw std::runtime_error("tmpfile failed");
+  // Standard error goes to a file of its own, read back once the run is over.
+  TempDir capture;
+  const std::string path = capture.path("stderr");
+  std::FILE* err = open_file(path, "w+b");
+  if (!err) throw std::runtime_error("cannot create " + path);
   *status = aifconv::run(static_cast<int>(argv.size()), argv.data(), err, hooks);
   std::fflush(err);
   std::rewind(err);
@@ -150,14 +247,14 @@ std::string run_argv(const std::vector<const char*>& argv, int* status,
 
 Result run_paths(const std::string& input, const std::string& output,
                  const aifconv::Hooks& hooks) {
+  save_input(input);
   Result r;
   r.err = run_argv({"aifconv", input.c_str(), output.c_str()}, &r.status, hooks);
   // Output path first: in these tests it is never a prefix of the input path.
   replace_all(r.err, output, "OUT");
   replace_all(r.err, input, "IN");
   r.output_exists = exists(output);
-  struct stat st;
-  if (stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode)) r.output = read_file(output);
+  if (is_regular_file(output)) r.output = read_file(output);
   return r;
 }
 

@@ -72,9 +72,24 @@ class TempDir {
   std::string dir_;
 };
 
+// Paths are UTF-8 strings on every host.
 Bytes read_file(const std::string& path);
 void write_file(const std::string& path, const Bytes& bytes);
+// True when anything is there, a dangling symbolic link included.
 bool exists(const std::string& path);
+bool is_regular_file(const std::string& path);
+
+// The words that start one of the project's programs: the program's path,
+// behind the emulator a cross build runs it with; for exec, or joined by
+// spaces as a shell command line.
+std::vector<std::string> program_argv(const std::string& program);
+std::string program_command(const std::string& program);
+// True when the programs run under an emulator (qemu-user on a cross build),
+// whose signal delivery is not quite the kernel's.
+bool under_emulator();
+// The exit status of a finished std::system or pclose, or -1 when the
+// command did not exit normally (killed by a signal, say).
+int exit_status(int wait_status);
 
 // Run the converter in-process on any command line; returns what it printed.
 std::string run_argv(const std::vector<const char*>& argv, int* status,

@@ -12,7 +12,7 @@ const char* const kExamples[] = {"tone-sowt", "tone-ima4", "tone-sdx2"};
 
 TEST(Examples, AreWhatMakeExamplesWrites) {
   TempDir dir;
-  const std::string command = std::string(MAKE_EXAMPLES_BINARY) + " " + dir.path("");
+  const std::string command = program_command(MAKE_EXAMPLES_BINARY) + " " + dir.path("");
   ASSERT_EQ(std::system(command.c_str()), 0);
   for (const char* name : kExamples) {
     const std::string file = std::string(name) + ".aifc";

@@ -239,6 +239,10 @@ TEST(Pipe, OutputWhoseReaderHasGone) {
 // the tests pass when the suite itself runs with signals ignored.
 pid_t spawn(const std::string& in, const std::string& out, const std::string& err_path,
             void (*setup)()) {
+  const std::vector<std::string> words = program_argv(AIFCONV_BINARY);
+  std::vector<const char*> args;
+  for (const std::string& word : words) args.push_back(word.c_str());
+  args.insert(args.end(), {in.c_str(), out.c_str(), nullptr});
   const pid_t pid = fork();
   if (pid != 0) return pid;
   for (int sig = 1; sig < NSIG; ++sig)
@@ -249,7 +253,7 @@ pid_t spawn(const std::string& in, const std::string& out, const std::string& er
   const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (err >= 0) dup2(err, 2);
   if (setup) setup();
-  execl(AIFCONV_BINARY, AIFCONV_BINARY, in.c_str(), out.c_str(), static_cast<char*>(nullptr));
+  execv(args[0], const_cast<char* const*>(args.data()));
   _exit(127);
 }
 
@@ -331,7 +335,9 @@ TEST(Binary, SignalRemovesOutputInProgress) {
   signals.push_back(SIGPWR);
 #endif
 #ifdef SIGRTMIN
-  signals.insert(signals.end(), {SIGRTMIN, SIGRTMIN + 1, SIGRTMAX});
+  signals.insert(signals.end(), {SIGRTMIN, SIGRTMIN + 1});
+  // qemu-user keeps the host's last real-time signals for itself.
+  if (!under_emulator()) signals.push_back(SIGRTMAX);
 #endif
   for (int sig : signals) {
     Blocked run(nullptr);
@@ -346,6 +352,8 @@ TEST(Binary, SignalRemovesOutputInProgress) {
 // of a script), the conversion survives them and completes. Its output is a
 // FIFO, so the run waits in opening it while the signals arrive.
 TEST(Binary, SignalsIgnoredAtStartStayIgnored) {
+  // qemu-user lets a signal the program ignores interrupt its blocked open.
+  if (under_emulator()) GTEST_SKIP() << "an emulator's signal delivery is not the kernel's";
   TempDir dir;
   const std::string out = dir.path("out.fifo");
   ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);

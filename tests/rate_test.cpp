@@ -259,6 +259,9 @@ class HostComparison : public ::testing::TestWithParam<int> {};
 
 TEST_P(HostComparison, AgreesOnEveryAnswer) {
 #if LDBL_MANT_DIG == 64
+  // An emulator's 80-bit arithmetic is software, and slow; the x86-64 build
+  // compares with the processor's own.
+  if (under_emulator()) GTEST_SKIP() << "long double is emulated here";
   const int shard = GetParam();
   long count = 0, failures = 0;
   for_each_rate(AIFCONV_RATE_FULL_SWEEP != 0, [&](unsigned exponent, std::uint64_t significand) {
