@@ -90,8 +90,10 @@ bool write_output(Run& run, const std::uint8_t* buf, std::size_t n);
 
 // Output bytes the data pass may produce with its next block: 64 KiB at
 // first, then twice the block before, up to kMaxBlock. The block buffers are
-// static, so a small file touches only the first few pages of them.
-constexpr std::size_t kMaxBlock = std::size_t{1} << 20;
+// static, so a small file touches only the first few pages of them; 256 KiB
+// blocks keep a block's input and output in the processor's L2 cache, and
+// measured faster than 1 MiB ones on large files too.
+constexpr std::size_t kMaxBlock = std::size_t{1} << 18;
 std::size_t next_block_size(Run& run);
 
 // The maintainer's address, printed where the converter asks for samples of

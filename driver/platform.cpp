@@ -102,10 +102,16 @@ int open_input(const char* path) {
   return _wopen(wide, _O_RDONLY | _O_BINARY);
 }
 
-int open_output(const char* path) {
-  wchar_t wide[kMaxPath];
-  if (!widen(path, wide)) return -1;
-  return _wopen(wide, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+int open_output(const char* path, bool* regular) {
+  *regular = false;
+  if (!widen(path, registered_wide)) return -1;
+  const int fd = _wopen(registered_wide, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+  *regular = fd >= 0 && is_regular_file(fd);
+  if (*regular) {
+    registered_fd = fd;
+    registered_path = path;
+  }
+  return fd;
 }
 
 bool close_file(int fd) { return _close(fd) == 0; }
@@ -171,12 +177,6 @@ void prepare_process(int* argc, char*** argv) {
   SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
-void register_output(int fd, const char* path) {
-  if (!widen(path, registered_wide)) return;
-  registered_fd = fd;
-  registered_path = path;
-}
-
 #else  // POSIX
 
 static_assert(sizeof(off_t) >= 8, "file positions must be 64-bit");
@@ -225,8 +225,26 @@ const int kCleanupSignals[] = {
 
 int open_input(const char* path) { return open(path, O_RDONLY | O_CLOEXEC); }
 
-int open_output(const char* path) {
-  return open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+int open_output(const char* path, bool* regular) {
+  // A signal between creating a regular file and registering it would leave
+  // it behind, so signals wait while both happen. Not for a FIFO or device:
+  // opening one may wait for a reader, and an interrupt must still end that
+  // wait (nor is one removed).
+  struct stat st;
+  const bool may_block = stat(path, &st) == 0 && !S_ISREG(st.st_mode);
+  sigset_t all, before;
+  sigfillset(&all);
+  if (!may_block) sigprocmask(SIG_BLOCK, &all, &before);
+  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int error = errno;
+  *regular = fd >= 0 && is_regular_file(fd);
+  if (*regular) {
+    registered_fd = fd;
+    registered_path = path;
+  }
+  if (!may_block) sigprocmask(SIG_SETMASK, &before, nullptr);
+  errno = error;
+  return fd;
 }
 
 bool close_file(int fd) { return close(fd) == 0; }
@@ -273,11 +291,6 @@ void prepare_process(int*, char***) {
 #ifdef SIGRTMIN
   for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) handle_unless_ignored(sig);
 #endif
-}
-
-void register_output(int fd, const char* path) {
-  registered_fd = fd;
-  registered_path = path;
 }
 
 #endif

@@ -14,10 +14,15 @@
 namespace aifconv {
 namespace platform {
 
-// Open `path` for reading, or create or truncate it for writing, in binary
-// mode. Return a descriptor, or -1 with errno set.
+// Open `path` for reading in binary mode. Return a descriptor, or -1 with
+// errno set.
 int open_input(const char* path);
-int open_output(const char* path);
+// Create or truncate `path` for writing in binary mode; return a descriptor,
+// or -1 with errno set. When it is a regular file, *regular is set and the
+// file is registered as the output an interruption must remove (see
+// prepare_process), leaving no moment between the two in which a signal
+// would leave it behind.
+int open_output(const char* path, bool* regular);
 // Close a descriptor; false (errno set) when the system reports an error,
 // such as a delayed write failure.
 bool close_file(int fd);
@@ -47,10 +52,7 @@ void remove_file(const char* path);
 // their own.
 void prepare_process(int* argc, char*** argv);
 
-// The output of the run in progress, which an interruption must remove;
-// `path` must live until the registration is taken back. Only one at a time.
-void register_output(int fd, const char* path);
-// Take the registration back; returns the registered path, or null when none
+// Take back the registration of open_output (`path` must live until then); returns the registered path, or null when none
 // was registered (or an interruption already took it).
 const char* take_output();
 

@@ -33,14 +33,12 @@ int run(int argc, const char* const* argv, std::FILE* err, const Hooks& hooks) {
     platform::close_file(r.in.fd);
     return 1;
   }
-  r.out = platform::open_output(r.output_path);
+  r.out = platform::open_output(r.output_path, &r.out_regular);
   if (r.out < 0) {
     report_errno(r, r.output_path);
     platform::close_file(r.in.fd);
     return 1;
   }
-  r.out_regular = platform::is_regular_file(r.out);
-  if (r.out_regular) platform::register_output(r.out, r.output_path);
 
   SoundFormat format;
   int status = walk_chunks(r, format);
