@@ -18,21 +18,11 @@
 
 #if AIFCONV_X86_PATHS
 
-#if defined(__GNUC__) && !defined(__clang__)
-// GCC 12's AVX-512 intrinsics fill their "undefined" inputs from a variable
-// initialized with itself, which -Wuninitialized and -Wmaybe-uninitialized
-// report once inlined here.
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
+#include "codecs/x86_vectors.h"
 
 namespace aifconv {
 
 namespace {
-
-#define AIFCONV_AVX2 __attribute__((target("avx2")))
-#define AIFCONV_AVX512 __attribute__((target("avx2,avx512f,avx512bw")))
 
 // Both previous samples in one 32-bit pattern: left in the low half.
 inline int prev_pair(const std::uint16_t* prev, unsigned channels) {
