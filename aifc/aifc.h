@@ -9,11 +9,19 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "driver/byteorder.h"
-
 namespace aifconv {
 
-struct Run;
+struct Context;
+
+// Read a big-endian 16- or 32-bit unsigned value from p, one byte at a time,
+// each byte cast before it is shifted.
+inline std::uint16_t get_be16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>((static_cast<unsigned>(p[0]) << 8) | p[1]);
+}
+inline std::uint32_t get_be32(const std::uint8_t* p) {
+  return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+         (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+}
 
 // Sound data encodings the converter reads (the COMM compression type).
 enum Codec : int {
@@ -73,6 +81,14 @@ struct SoundFormat {
   std::uint64_t data_start = 0;  // absolute input position of the first sound byte
 };
 
+// Bytes of sound data one frame takes in the input: one 34-byte packet per
+// channel for ima4, one 2-byte sample per channel for sowt, one code per
+// channel for SDX2.
+constexpr std::uint32_t kIma4PacketSize = 34;
+inline std::uint32_t bytes_per_frame(Codec codec, unsigned channels) {
+  return (codec == Ima4 ? kIma4PacketSize : codec == Sowt ? 2u : 1u) * channels;
+}
+
 // The AIFF-C version 1 stamp an FVER chunk must hold.
 constexpr std::uint32_t kAifcVersion1 = 0xA2805140u;
 
@@ -95,22 +111,23 @@ inline IdText id_text(const std::uint8_t id[4]) {
 // stored size (minus 4 for the container, so that it counts only the chunks
 // inside it) whenever a whole header was read without a stream error.
 // Prints the unsupported-type message or the unhandled-chunk warning itself.
-ChunkKind read_chunk_header(Run& run, std::uint32_t* size);
+ChunkKind read_chunk_header(Context& ctx, std::uint32_t* size);
 
 // Walk every chunk of the container. Returns kContinue with `format` complete
 // (COMM and SSND both accepted), or the status of the failure exit it took.
-int walk_chunks(Run& run, SoundFormat& format);
+int walk_chunks(Context& ctx, SoundFormat& format);
 
 // Decode and validate the 22 fixed COMM bytes into `format`. Returns true when
-// accepted; on rejection the two-line message has been printed to run.err.
-bool parse_comm(Run& run, const std::uint8_t comm[22], SoundFormat& format);
+// accepted; on rejection the two-line message has been printed to ctx.err.
+bool parse_comm(Context& ctx, const std::uint8_t comm[22], SoundFormat& format);
 
 // Split a big-endian IEEE 754 80-bit extended real into its sign, exponent
 // and significand. Every one of the 2^80 patterns is a valid rate: there is
 // no NaN, an exponent of 32767 is a plain (huge or infinite) value.
 ExtendedRate extended_to_rate(const std::uint8_t bytes[10]);
 
-// Is 0 < rate < 10,000,000? False for zeros of either sign and infinities.
+// Is 1 <= rate < 10,000,000? (A rate below 1 Hz would be 0 in the WAV
+// header.) False for zeros of either sign and infinities.
 bool rate_in_range(const ExtendedRate& rate);
 
 // The rate truncated toward zero into *whole, and into *has_fraction whether
@@ -123,8 +140,8 @@ bool rate_whole(const ExtendedRate& rate, std::int32_t* whole, bool* has_fractio
 // ties to even, with a minus sign on every negative value ("-0.000000" too).
 RateText rate_text(const ExtendedRate& rate);
 
-// Truncate an accepted rate (0 < rate < 1e7) toward zero, printing the
-// truncation warning to run.err when a fraction is lost.
-std::int32_t integer_rate(Run& run, const ExtendedRate& rate);
+// Truncate an accepted rate (1 <= rate < 1e7) toward zero, printing the
+// truncation warning to ctx.err when a fraction is lost.
+std::int32_t integer_rate(Context& ctx, const ExtendedRate& rate);
 
 }  // namespace aifconv

@@ -11,7 +11,7 @@ namespace aifconv {
 // stream the field does not describe the decoded samples, always 16-bit.
 static bool is_ima4(const std::uint8_t* type) { return std::memcmp(type, "ima4", 4) == 0; }
 
-bool parse_comm(Run& run, const std::uint8_t comm[22], SoundFormat& format) {
+bool parse_comm(Context& ctx, const std::uint8_t comm[22], SoundFormat& format) {
   const unsigned channels = get_be16(comm);
   const std::uint32_t frames = get_be32(comm + 2);
   const unsigned bits = get_be16(comm + 6);
@@ -19,16 +19,16 @@ bool parse_comm(Run& run, const std::uint8_t comm[22], SoundFormat& format) {
   const std::uint8_t* type = comm + 18;
 
   if (channels != 1 && channels != 2) {
-    std::fprintf(run.err, "nb of channels = %d\nonly 1 or 2 channels handled\n",
+    std::fprintf(ctx.err, "nb of channels = %d\nonly 1 or 2 channels handled\n",
                  static_cast<int>(channels));
     return false;
   }
   if (bits != 16 && !(is_ima4(type) && (bits == 0 || bits == 4))) {
-    std::fprintf(run.err, "bits per sample = %d\nonly 16 bits handled\n", static_cast<int>(bits));
+    std::fprintf(ctx.err, "bits per sample = %d\nonly 16 bits handled\n", static_cast<int>(bits));
     return false;
   }
   if (!rate_in_range(rate)) {
-    std::fprintf(run.err, "freq = %s\nonly 0 < freq < 1e7 handled\n", rate_text(rate).text);
+    std::fprintf(ctx.err, "freq = %s\nonly 1 <= freq < 1e7 handled\n", rate_text(rate).text);
     return false;
   }
   Codec codec;
@@ -39,7 +39,7 @@ bool parse_comm(Run& run, const std::uint8_t comm[22], SoundFormat& format) {
   } else if (std::memcmp(type, "SDX2", 4) == 0) {
     codec = Sdx2;
   } else {
-    std::fprintf(run.err, "compression scheme = %s\nonly ima4, sowt and SDX2 handled\n",
+    std::fprintf(ctx.err, "compression scheme = %s\nonly ima4, sowt and SDX2 handled\n",
                  id_text(type).text);
     return false;
   }

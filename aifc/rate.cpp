@@ -185,7 +185,7 @@ bool rate_in_range(const ExtendedRate& rate) {
   bool fraction;
   if (rate.negative || is_infinite(rate) || !whole_part(magnitude(rate), &whole, &fraction))
     return false;
-  return (whole != 0 || fraction) && whole < 10000000;
+  return whole >= 1 && whole < 10000000;
 }
 
 bool rate_whole(const ExtendedRate& rate, std::int32_t* whole, bool* has_fraction) {
@@ -249,12 +249,12 @@ RateText rate_text(const ExtendedRate& rate) {
   return t;
 }
 
-std::int32_t integer_rate(Run& run, const ExtendedRate& rate) {
+std::int32_t integer_rate(Context& ctx, const ExtendedRate& rate) {
   std::int32_t whole = 0;
   bool has_fraction = false;
   rate_whole(rate, &whole, &has_fraction);  // an accepted rate always fits
   if (has_fraction)
-    std::fprintf(run.err, "warning, freq = %s will be truncated to %d\n", rate_text(rate).text,
+    std::fprintf(ctx.err, "warning, freq = %s will be truncated to %d\n", rate_text(rate).text,
                  static_cast<int>(whole));
   return whole;
 }

@@ -9,22 +9,21 @@
 
 namespace aifconv {
 
-struct Run;
+struct Context;
 
-// Bytes of one ima4 packet, and the samples it decodes to.
-constexpr std::size_t kIma4PacketSize = 34;
+// The samples one ima4 packet (kIma4PacketSize bytes) decodes to.
 constexpr std::size_t kIma4PacketSamples = 64;
 
 // Seek the input to format.data_start and convert format.frames frames to the
 // output, then end the run: returns 0 after the success exit, or the status of
 // the failure exit taken (a short read names the input, a failed write or seek
 // the output).
-int convert_samples(Run& run, const SoundFormat& format);
+int convert_samples(Context& ctx, const SoundFormat& format);
 
 // The per-codec passes, entered after the seek.
-int convert_sowt(Run& run, const SoundFormat& format);
-int convert_ima4(Run& run, const SoundFormat& format);
-int convert_sdx2(Run& run, const SoundFormat& format);
+int convert_sowt(Context& ctx, const SoundFormat& format);
+int convert_ima4(Context& ctx, const SoundFormat& format);
+int convert_sdx2(Context& ctx, const SoundFormat& format);
 
 // Decode one 34-byte ima4 packet into 64 samples, 2 bytes little-endian each.
 void decode_ima4_packet(const std::uint8_t packet[34], std::uint8_t out[128]);

@@ -13,6 +13,13 @@ bool cpu_has_avx2() { return __builtin_cpu_supports("avx2"); }
 bool cpu_has_avx512bw() { return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"); }
 #endif
 
+template <typename Decoder>
+DecoderPath<Decoder> entry(std::size_t (*paths)(DecoderPath<Decoder>*), int index) {
+  DecoderPath<Decoder> list[kMaxDecoderPaths];
+  const std::size_t n = paths(list);
+  return list[index >= 0 && static_cast<std::size_t>(index) < n ? static_cast<std::size_t>(index) : n - 1];
+}
+
 }  // namespace
 
 std::size_t ima4_paths(DecoderPath<Ima4Decoder> list[kMaxDecoderPaths]) {
@@ -36,6 +43,16 @@ std::size_t sdx2_paths(DecoderPath<Sdx2Decoder> list[kMaxDecoderPaths]) {
   if (cpu_has_avx512bw()) list[n++] = {"avx512bw", decode_sdx2_avx512};
 #endif
   return n;
+}
+
+DecoderPath<Ima4Decoder> ima4_path(int index) {
+  static const DecoderPath<Ima4Decoder> preferred = entry(ima4_paths, -1);
+  return index < 0 ? preferred : entry(ima4_paths, index);
+}
+
+DecoderPath<Sdx2Decoder> sdx2_path(int index) {
+  static const DecoderPath<Sdx2Decoder> preferred = entry(sdx2_paths, -1);
+  return index < 0 ? preferred : entry(sdx2_paths, index);
 }
 
 }  // namespace aifconv

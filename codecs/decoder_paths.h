@@ -43,12 +43,11 @@ constexpr std::size_t kMaxDecoderPaths = 4;
 std::size_t ima4_paths(DecoderPath<Ima4Decoder> list[kMaxDecoderPaths]);
 std::size_t sdx2_paths(DecoderPath<Sdx2Decoder> list[kMaxDecoderPaths]);
 
-// The last, preferred, path of a list such as ima4_paths.
-template <typename Decoder>
-Decoder preferred_path(std::size_t (*paths)(DecoderPath<Decoder>*)) {
-  DecoderPath<Decoder> list[kMaxDecoderPaths];
-  return list[paths(list) - 1].decode;
-}
+// The decoder a conversion uses: entry `index` of the list above (its last
+// when `index` is past the end), or with -1 the preferred one, the last,
+// which is looked up once and kept.
+DecoderPath<Ima4Decoder> ima4_path(int index = -1);
+DecoderPath<Sdx2Decoder> sdx2_path(int index = -1);
 
 // The IMA ADPCM step sizes for step indexes 0..88.
 inline constexpr std::uint16_t ima_step_table[89] = {
@@ -58,6 +57,9 @@ inline constexpr std::uint16_t ima_step_table[89] = {
     544,  598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878, 2066,
     2272, 2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845, 8630,
     9493, 10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+
+// How the IMA step index moves after each 4-bit code (then limited to 0..88).
+inline constexpr int ima_index_table[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
 
 // The scalar decoders, for every host.
 void decode_ima4_scalar(const std::uint8_t* in, std::size_t frames, unsigned channels, std::uint8_t* out);

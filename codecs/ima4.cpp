@@ -10,14 +10,12 @@
 #include "codecs/codecs.h"
 
 #include "codecs/decoder_paths.h"
-#include "driver/byteorder.h"
+#include "wav/wav.h"
 #include "driver/context.h"
 
 namespace aifconv {
 
 namespace {
-
-constexpr int ima_index_table[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
 
 constexpr int kMaxIndex = 88;
 
@@ -140,36 +138,36 @@ void decode_ima4_scalar(const std::uint8_t* in, std::size_t frames, unsigned cha
 
 void decode_ima4_frames(const std::uint8_t* in, std::size_t frames, unsigned channels,
                         std::uint8_t* out) {
-  static const Ima4Decoder preferred = preferred_path(ima4_paths);
-  preferred(in, frames, channels, out);
+  ima4_path().decode(in, frames, channels, out);
 }
 
-int convert_ima4(Run& run, const SoundFormat& format) {
+int convert_ima4(Context& ctx, const SoundFormat& format) {
   // A block holds whole frames: 128 bytes out for each 34-byte packet in.
   constexpr std::size_t kBlockPackets = kMaxBlock / (kIma4PacketSamples * 2);
   static std::uint8_t in_block[kBlockPackets * kIma4PacketSize];
   static std::uint8_t out_block[kBlockPackets * kIma4PacketSamples * 2];
   const unsigned channels = format.channels;
-  const std::size_t frame_in = kIma4PacketSize * channels;
+  const std::size_t frame_in = bytes_per_frame(Ima4, channels);
   const std::size_t frame_out = kIma4PacketSamples * 2 * channels;
+  const Ima4Decoder decode = ima4_path(ctx.hooks.decoder_path).decode;
 
   std::uint32_t remaining = format.frames;
   while (remaining > 0) {
-    const std::size_t block_frames = next_block_size(run) / frame_out;
+    const std::size_t block_frames = next_block_size(ctx) / frame_out;
     const std::size_t frames = remaining < block_frames ? remaining : block_frames;
-    const std::size_t got = read_input(run, in_block, frames * frame_in);
+    const std::size_t got = read_input(ctx, in_block, frames * frame_in);
     // Frames that arrived whole are decoded and written before a short read
     // is reported, as they would be frame by frame.
     const std::size_t whole = got / frame_in;
-    decode_ima4_frames(in_block, whole, channels, out_block);
-    if (!write_output(run, out_block, whole * frame_out)) return fail_output(run);
+    decode(in_block, whole, channels, out_block);
+    if (!write_output(ctx, out_block, whole * frame_out)) return fail_output(ctx);
     if (whole < frames) {
-      report_short_read(run);
-      return fail_bad_file(run);
+      report_short_read(ctx);
+      return fail_bad_file(ctx);
     }
     remaining -= static_cast<std::uint32_t>(frames);
   }
-  return finish_success(run);
+  return finish_success(ctx);
 }
 
 }  // namespace aifconv

@@ -21,13 +21,13 @@
 #include <cstring>
 
 #include "codecs/decoder_paths.h"
-#include "driver/byteorder.h"
+#include "aifc/aifc.h"
 
 namespace aifconv {
 namespace ima4_lanes {
 
-constexpr std::size_t kPacket = 34;      // bytes in
-constexpr std::size_t kPacketOut = 128;  // bytes out
+constexpr std::size_t kPacket = kIma4PacketSize;  // bytes in
+constexpr std::size_t kPacketOut = 128;            // bytes out: 64 samples
 
 // Step sizes padded to 96 entries (with the last one) for lookups in whole
 // vectors.

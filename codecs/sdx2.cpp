@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "codecs/decoder_paths.h"
-#include "driver/byteorder.h"
+#include "wav/wav.h"
 #include "driver/context.h"
 
 namespace aifconv {
@@ -89,42 +89,46 @@ void decode_sdx2_scalar(const std::uint8_t* in, std::size_t count, unsigned chan
 
 void decode_sdx2(const std::uint8_t* in, std::size_t count, unsigned channels,
                  std::uint16_t* prev, std::uint8_t* out) {
-  static const Sdx2Decoder preferred = preferred_path(sdx2_paths);
-  preferred(in, count, channels, prev, out);
+  sdx2_path().decode(in, count, channels, prev, out);
 }
 
-int convert_sdx2(Run& run, const SoundFormat& format) {
+// The pass itself, continuing from the previous samples in `prev`.
+static int sdx2_pass(Context& ctx, const SoundFormat& format, std::uint16_t* prev) {
   // Block sizes are whole frames, mono or stereo: one code in, 2 bytes out.
   static std::uint8_t in_block[kMaxBlock / 2];
   static std::uint8_t out_block[kMaxBlock];
-  void* memory = (run.hooks.allocate ? run.hooks.allocate : std::malloc)(format.channels * sizeof(std::uint16_t));
-  if (!memory) {
-    report_errno(run, "memory");
-    return close_and_remove(run);
-  }
-  std::uint16_t* sdx2_prev = static_cast<std::uint16_t*>(memory);
-  for (unsigned c = 0; c < format.channels; ++c) sdx2_prev[c] = 0;
-
-  std::uint64_t remaining = static_cast<std::uint64_t>(format.frames) * format.channels;
+  const Sdx2Decoder decode = sdx2_path(ctx.hooks.decoder_path).decode;
+  std::uint64_t remaining = std::uint64_t{format.frames} * bytes_per_frame(Sdx2, format.channels);
   while (remaining > 0) {
-    const std::size_t size = next_block_size(run) / 2;
+    const std::size_t size = next_block_size(ctx) / 2;
     const std::size_t want = remaining < size ? static_cast<std::size_t>(remaining) : size;
-    const std::size_t got = read_input(run, in_block, want);
+    const std::size_t got = read_input(ctx, in_block, want);
     // Every code that arrived is a sample written before a short read shows.
-    decode_sdx2(in_block, got, format.channels, sdx2_prev, out_block);
-    if (!write_output(run, out_block, 2 * got)) {
-      std::free(memory);
-      return fail_output(run);
-    }
+    decode(in_block, got, format.channels, prev, out_block);
+    if (!write_output(ctx, out_block, 2 * got)) return fail_output(ctx);
     if (got < want) {
-      report_short_read(run);
-      std::free(memory);
-      return fail_bad_file(run);
+      report_short_read(ctx);
+      return fail_bad_file(ctx);
     }
     remaining -= got;
   }
+  return finish_success(ctx);
+}
+
+// The previous sample of each channel, starting at 0, is the one piece of
+// memory the converter allocates; it is released here whatever the pass did.
+int convert_sdx2(Context& ctx, const SoundFormat& format) {
+  const std::size_t size = format.channels * sizeof(std::uint16_t);
+  void* memory = ctx.hooks.allocate ? ctx.hooks.allocate(ctx.hooks.context, size) : std::malloc(size);
+  if (!memory) {
+    report_errno(ctx, "memory");
+    return close_and_remove(ctx);
+  }
+  std::uint16_t* sdx2_prev = static_cast<std::uint16_t*>(memory);
+  for (unsigned c = 0; c < format.channels; ++c) sdx2_prev[c] = 0;
+  const int status = sdx2_pass(ctx, format, sdx2_prev);
   std::free(memory);
-  return finish_success(run);
+  return status;
 }
 
 }  // namespace aifconv

@@ -19,9 +19,9 @@ std::uint8_t read_ahead[kReadAhead];
 
 // One system read at the input's current file position, through the test
 // hook when there is one. Sets the end-of-file or error indicator.
-std::size_t system_read(Run& run, std::uint8_t* buf, std::size_t n) {
-  Input& in = run.in;
-  const std::ptrdiff_t got = run.hooks.read ? run.hooks.read(in.fd, in.next, buf, n)
+std::size_t system_read(Context& ctx, std::uint8_t* buf, std::size_t n) {
+  Input& in = ctx.in;
+  const std::ptrdiff_t got = ctx.hooks.read ? ctx.hooks.read(ctx.hooks.context, in.fd, in.next, buf, n)
                                             : platform::read_file(in.fd, buf, n);
   if (got < 0) {
     in.failed = true;
@@ -33,68 +33,80 @@ std::size_t system_read(Run& run, std::uint8_t* buf, std::size_t n) {
   return static_cast<std::size_t>(got);
 }
 
-// Close both files and take back the output's registration; then remove the
-// output if it is a regular file (a device or FIFO is left alone: the run
-// did not make it).
-void close_and_remove_files(Run& run) {
-  platform::take_output();
-  if (run.in.fd >= 0) platform::close_file(run.in.fd);
-  run.in.fd = -1;
-  if (run.out >= 0) platform::close_file(run.out);
-  run.out = -1;
-  if (run.out_regular) platform::remove_file(run.output_path);
+// Close the input, and the output through the test hook when there is one;
+// false (errno set) when the output's close fails.
+bool close_files(Context& ctx) {
+  if (ctx.in.fd >= 0) platform::close_file(ctx.in.fd);
+  ctx.in.fd = -1;
+  const int out = ctx.out;
+  ctx.out = -1;
+  if (out < 0) return true;
+  return ctx.hooks.close_output ? ctx.hooks.close_output(ctx.hooks.context, out) : platform::close_file(out);
+}
+
+// Take the output back from the interruption cleanup, close both files and
+// remove the output when it is a regular file, which is the file the run
+// wrote (a link's target; a device or FIFO is left alone: the run did not
+// make it). Terminating signals are held throughout, or one arriving in
+// between would find nothing to remove.
+void close_and_remove_files(Context& ctx) {
+  platform::hold_signals();
+  const char* written = platform::take_output();
+  close_files(ctx);
+  if (written) platform::remove_file(written);
+  platform::release_signals();
 }
 
 }  // namespace
 
-void report_errno(Run& run, const char* what) {
-  std::fprintf(run.err, "%s: %s\n", what, std::strerror(errno));
+void report_errno(Context& ctx, const char* what) {
+  std::fprintf(ctx.err, "%s: %s\n", what, std::strerror(errno));
 }
 
-void report_input_error(Run& run) {
-  std::fprintf(run.err, "%s: %s\n", run.input_path, std::strerror(run.in.error));
+void report_input_error(Context& ctx) {
+  std::fprintf(ctx.err, "%s: %s\n", ctx.input_path, std::strerror(ctx.in.error));
 }
 
-void report_short_read(Run& run) {
-  if (run.in.failed)
-    report_input_error(run);
+void report_short_read(Context& ctx) {
+  if (ctx.in.failed)
+    report_input_error(ctx);
   else
-    std::fprintf(run.err, "%s: unexpected end of file\n", run.input_path);
+    std::fprintf(ctx.err, "%s: unexpected end of file\n", ctx.input_path);
 }
 
-int fail_bad_file(Run& run) {
-  std::fprintf(run.err, "%s: bad sound file, can't load\n", run.input_path);
-  std::fprintf(run.err, "contact %s to add support for your file\n", kContactAddress);
-  close_and_remove_files(run);
+int fail_bad_file(Context& ctx) {
+  std::fprintf(ctx.err, "%s: bad sound file, can't load\n", ctx.input_path);
+  std::fprintf(ctx.err, "contact %s to add support for your file\n", kContactAddress);
+  close_and_remove_files(ctx);
   return 1;
 }
 
-int fail_output(Run& run) {
-  report_errno(run, run.output_path);
-  close_and_remove_files(run);
+int fail_output(Context& ctx) {
+  report_errno(ctx, ctx.output_path);
+  close_and_remove_files(ctx);
   return 1;
 }
 
-int close_and_remove(Run& run) {
-  close_and_remove_files(run);
+int close_and_remove(Context& ctx) {
+  close_and_remove_files(ctx);
   return 1;
 }
 
-int finish_success(Run& run) {
-  platform::take_output();
-  platform::close_file(run.in.fd);
-  run.in.fd = -1;
+int finish_success(Context& ctx) {
+  platform::hold_signals();
+  const char* written = platform::take_output();
   // A network file system may report a failed write only at the close.
-  const bool closed = platform::close_file(run.out);
-  run.out = -1;
-  if (closed) return 0;
-  report_errno(run, run.output_path);
-  if (run.out_regular) platform::remove_file(run.output_path);
-  return 1;
+  const bool closed = close_files(ctx);
+  if (!closed) {
+    report_errno(ctx, ctx.output_path);
+    if (written) platform::remove_file(written);
+  }
+  platform::release_signals();
+  return closed ? 0 : 1;
 }
 
-std::size_t read_input(Run& run, std::uint8_t* buf, std::size_t n) {
-  Input& in = run.in;
+std::size_t read_input(Context& ctx, std::uint8_t* buf, std::size_t n) {
+  Input& in = ctx.in;
   if (!in.buf) in.buf = read_ahead;
   std::size_t done = 0;
   while (done < n) {
@@ -107,23 +119,23 @@ std::size_t read_input(Run& run, std::uint8_t* buf, std::size_t n) {
     }
     if (in.at_end || in.failed) break;
     if (n - done >= kReadAhead) {  // large reads go straight to the caller
-      done += system_read(run, buf + done, n - done);
+      done += system_read(ctx, buf + done, n - done);
       continue;
     }
     in.pos = 0;
-    in.end = system_read(run, in.buf, kReadAhead);
+    in.end = system_read(ctx, in.buf, kReadAhead);
   }
   return done;
 }
 
-std::uint64_t input_position(const Run& run) { return run.in.next - (run.in.end - run.in.pos); }
+std::uint64_t input_position(const Context& ctx) { return ctx.in.next - (ctx.in.end - ctx.in.pos); }
 
-bool seek_input(Run& run, std::uint64_t position) {
-  Input& in = run.in;
-  // Within what the read-ahead holds, a regular file needs no system call.
+bool seek_input(Context& ctx, std::uint64_t position) {
+  Input& in = ctx.in;
+  // Within what the read-ahead holds, a sized file needs no system call.
   // Anything else is asked, so that a pipe fails the seek as it always does.
   const std::uint64_t buffered_from = in.next - in.end;
-  if (in.regular && position >= buffered_from && position <= in.next) {
+  if (in.sized && position >= buffered_from && position <= in.next) {
     in.pos = static_cast<std::size_t>(position - buffered_from);
   } else {
     if (!platform::seek_file(in.fd, position)) return false;
@@ -134,26 +146,26 @@ bool seek_input(Run& run, std::uint64_t position) {
   return true;
 }
 
-bool skip_input(Run& run, std::uint32_t n, std::uint32_t* counted) {
-  if (run.in.regular && !run.in.failed) {
+bool skip_input(Context& ctx, std::uint32_t n, std::uint32_t* counted) {
+  if (ctx.in.sized && !ctx.in.failed) {
     // The bytes counted are those the file holds, from its size.
-    const std::uint64_t at = input_position(run);
-    const std::uint64_t held = run.in.size > at ? run.in.size - at : 0;
+    const std::uint64_t at = input_position(ctx);
+    const std::uint64_t held = ctx.in.size > at ? ctx.in.size - at : 0;
     const std::uint32_t present = held < n ? static_cast<std::uint32_t>(held) : n;
-    if (!seek_input(run, at + present)) {
-      run.in.failed = true;
-      run.in.error = errno;
+    if (!seek_input(ctx, at + present)) {
+      ctx.in.failed = true;
+      ctx.in.error = errno;
       return false;
     }
     if (counted) *counted += present;
     if (present == n) return true;
-    run.in.at_end = true;
+    ctx.in.at_end = true;
     return false;
   }
   std::uint8_t scratch[4096];
   while (n > 0) {
     const std::size_t want = n < sizeof scratch ? n : sizeof scratch;
-    const std::size_t got = read_input(run, scratch, want);
+    const std::size_t got = read_input(ctx, scratch, want);
     if (counted) *counted += static_cast<std::uint32_t>(got);
     n -= static_cast<std::uint32_t>(got);
     if (got < want) return false;
@@ -161,15 +173,15 @@ bool skip_input(Run& run, std::uint32_t n, std::uint32_t* counted) {
   return true;
 }
 
-bool write_output(Run& run, const std::uint8_t* buf, std::size_t n) {
-  return platform::write_file(run.out, buf, n);
+bool write_output(Context& ctx, const std::uint8_t* buf, std::size_t n) {
+  return platform::write_file(ctx.out, buf, n);
 }
 
-std::size_t next_block_size(Run& run) {
-  run.last_block = run.last_block == 0 ? 64 * 1024
-                   : run.last_block < kMaxBlock ? 2 * run.last_block
+std::size_t next_block_size(Context& ctx) {
+  ctx.last_block = ctx.last_block == 0 ? kFirstBlock
+                   : ctx.last_block < kMaxBlock ? 2 * ctx.last_block
                                                 : kMaxBlock;
-  return run.last_block;
+  return ctx.last_block;
 }
 
 }  // namespace aifconv

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -36,6 +37,11 @@ namespace {
 // take it.
 std::atomic<const char*> registered_path{nullptr};
 std::atomic<int> registered_fd{-1};
+
+// The file open_output writes: the output path with every symbolic link
+// followed.
+constexpr std::size_t kMaxTarget = 4096;
+char output_target[kMaxTarget];
 static_assert(std::atomic<const char*>::is_always_lock_free, "used from a signal handler");
 static_assert(std::atomic<int>::is_always_lock_free, "used from a signal handler");
 
@@ -69,8 +75,14 @@ bool widen(const char* path, wchar_t* out) {
 // which must not allocate.
 wchar_t registered_wide[kMaxPath];
 
+// Set while the run's exit closes and removes the output; the console
+// handler waits for it.
+std::atomic<bool> held{false};
+
 // Console events end the process after their handler: close the output (an
 // open file cannot be deleted), delete it, and end as Ctrl-C ends a program.
+// The handler runs in a thread of its own: while the exit holds events, it
+// waits for the exit to finish with the output.
 BOOL WINAPI on_console_event(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
@@ -82,6 +94,7 @@ BOOL WINAPI on_console_event(DWORD event) {
     default:
       return FALSE;
   }
+  while (held.load()) Sleep(1);
   if (registered_path.exchange(nullptr)) {
     const intptr_t handle = _get_osfhandle(registered_fd.load());
     if (handle != -1) CloseHandle(reinterpret_cast<HANDLE>(handle));
@@ -108,8 +121,20 @@ int open_output(const char* path, bool* regular) {
   const int fd = _wopen(registered_wide, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
   *regular = fd >= 0 && is_regular_file(fd);
   if (*regular) {
+    // The file written, a link's target rather than the link: the name the
+    // system gives the open file.
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    wchar_t final_path[kMaxPath];
+    const DWORD n = GetFinalPathNameByHandleW(h, final_path, kMaxPath, FILE_NAME_NORMALIZED);
+    if (n > 0 && n < kMaxPath &&
+        WideCharToMultiByte(CP_UTF8, 0, final_path, -1, output_target, kMaxTarget, nullptr, nullptr) > 0) {
+      wcscpy(registered_wide, final_path);
+    } else {
+      std::strncpy(output_target, path, kMaxTarget - 1);
+      output_target[kMaxTarget - 1] = '\0';
+    }
     registered_fd = fd;
-    registered_path = path;
+    registered_path = output_target;
   }
   return fd;
 }
@@ -157,6 +182,9 @@ void remove_file(const char* path) {
   wchar_t wide[kMaxPath];
   if (widen(path, wide)) DeleteFileW(wide);
 }
+
+void hold_signals() { held = true; }
+void release_signals() { held = false; }
 
 void prepare_process(int* argc, char*** argv) {
   // The command line in UTF-8, from its wide-character form; kept for the
@@ -221,31 +249,92 @@ const int kCleanupSignals[] = {
 #endif
 };
 
+// The signals above and the real-time ones, as a set.
+sigset_t cleanup_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : kCleanupSignals) sigaddset(&set, sig);
+#ifdef SIGRTMIN
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaddset(&set, sig);
+#endif
+  return set;
+}
+
+// The signal mask hold_signals replaced.
+sigset_t mask_before_hold;
+
+// Most symbolic links followed before giving up, as the system's own lookup.
+constexpr int kMaxLinks = 40;
+
+// The file `path` names once every symbolic link in its last component is
+// followed, into output_target; it need not exist (a dangling link names the
+// file to create). A relative target is taken from the link's folder. False
+// with errno set: ENAMETOOLONG, or ELOOP after kMaxLinks links.
+bool follow_links(const char* path) {
+  const std::size_t length = std::strlen(path);
+  if (length >= kMaxTarget) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  std::memcpy(output_target, path, length + 1);
+  for (int links = 0; links < kMaxLinks; ++links) {
+    struct stat st;
+    if (lstat(output_target, &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    char target[kMaxTarget];
+    const ssize_t n = readlink(output_target, target, sizeof target);
+    if (n < 0) return true;  // let open report it
+    if (static_cast<std::size_t>(n) >= sizeof target) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    // Keep the link's folder ("dir/" of "dir/link"; nothing for "link").
+    const char* slash = std::strrchr(output_target, '/');
+    const std::size_t keep = target[0] == '/' || !slash ? 0 : static_cast<std::size_t>(slash - output_target) + 1;
+    if (keep + static_cast<std::size_t>(n) >= kMaxTarget) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    std::memcpy(output_target + keep, target, static_cast<std::size_t>(n));
+    output_target[keep + static_cast<std::size_t>(n)] = '\0';
+  }
+  errno = ELOOP;
+  return false;
+}
+
 }  // namespace
 
 int open_input(const char* path) { return open(path, O_RDONLY | O_CLOEXEC); }
 
 int open_output(const char* path, bool* regular) {
+  *regular = false;
+  if (!follow_links(path)) return -1;
   // A signal between creating a regular file and registering it would leave
   // it behind, so signals wait while both happen. Not for a FIFO or device:
   // opening one may wait for a reader, and an interrupt must still end that
   // wait (nor is one removed).
   struct stat st;
-  const bool may_block = stat(path, &st) == 0 && !S_ISREG(st.st_mode);
+  const bool may_block = stat(output_target, &st) == 0 && !S_ISREG(st.st_mode);
   sigset_t all, before;
   sigfillset(&all);
   if (!may_block) sigprocmask(SIG_BLOCK, &all, &before);
-  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int fd = open(output_target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
   const int error = errno;
   *regular = fd >= 0 && is_regular_file(fd);
   if (*regular) {
     registered_fd = fd;
-    registered_path = path;
+    registered_path = output_target;
   }
   if (!may_block) sigprocmask(SIG_SETMASK, &before, nullptr);
   errno = error;
   return fd;
 }
+
+void hold_signals() {
+  const sigset_t set = cleanup_set();
+  sigprocmask(SIG_BLOCK, &set, &mask_before_hold);
+}
+
+void release_signals() { sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr); }
 
 bool close_file(int fd) { return close(fd) == 0; }
 

@@ -18,10 +18,11 @@ namespace platform {
 // errno set.
 int open_input(const char* path);
 // Create or truncate `path` for writing in binary mode; return a descriptor,
-// or -1 with errno set. When it is a regular file, *regular is set and the
-// file is registered as the output an interruption must remove (see
-// prepare_process), leaving no moment between the two in which a signal
-// would leave it behind.
+// or -1 with errno set. A symbolic link is followed to its final target,
+// which is the file written (and created when the link dangles). When that is
+// a regular file, *regular is set and the file is registered as the output an
+// interruption must remove (see prepare_process), leaving no moment between
+// the two in which a signal would leave it behind.
 int open_output(const char* path, bool* regular);
 // Close a descriptor; false (errno set) when the system reports an error,
 // such as a delayed write failure.
@@ -52,9 +53,18 @@ void remove_file(const char* path);
 // their own.
 void prepare_process(int* argc, char*** argv);
 
-// Take back the registration of open_output (`path` must live until then); returns the registered path, or null when none
-// was registered (or an interruption already took it).
+// Take back the registration of open_output; returns the path of the file
+// it registered (a link's target, not the link), valid until the next
+// open_output, or null when none was registered.
 const char* take_output();
+
+// Hold the signals (or console events) that end the process, from taking
+// the output back until it is closed and, after a failure, removed: one that
+// came meanwhile would find nothing to remove and leave the file behind. One
+// that arrives while held is delivered at release_signals, and still ends
+// the process. Not nested.
+void hold_signals();
+void release_signals();
 
 }  // namespace platform
 }  // namespace aifconv

@@ -10,42 +10,43 @@
 namespace aifconv {
 
 int run(int argc, const char* const* argv, std::FILE* err, const Hooks& hooks) {
-  Run r;
-  r.err = err;
-  r.hooks = hooks;
-  if (argc >= 1 && argv[0]) r.program = argv[0];
+  Context ctx;
+  ctx.err = err;
+  ctx.hooks = hooks;
+  if (argc >= 1 && argv[0]) ctx.program = argv[0];
   if (argc != 3) {
-    std::fprintf(err, "usage: %s <input AIFC file> <output WAV file>\n", r.program);
+    std::fprintf(err, "usage: %s <input AIFC file> <output WAV file>\n", ctx.program);
     return 1;
   }
-  r.input_path = argv[1];
-  r.output_path = argv[2];
+  ctx.input_path = argv[1];
+  ctx.output_path = argv[2];
 
-  r.in.fd = platform::open_input(r.input_path);
-  if (r.in.fd < 0) {
-    report_errno(r, r.input_path);
+  ctx.in.fd = platform::open_input(ctx.input_path);
+  if (ctx.in.fd < 0) {
+    report_errno(ctx, ctx.input_path);
     return 1;
   }
-  r.in.regular = platform::is_regular_file(r.in.fd, &r.in.size);
+  ctx.in.sized = platform::is_regular_file(ctx.in.fd, &ctx.in.size) && ctx.in.size > 0;
   // Creating the output would truncate the input if both name one file.
-  if (platform::same_file(r.in.fd, r.output_path)) {
-    std::fprintf(err, "%s: input and output are the same file\n", r.output_path);
-    platform::close_file(r.in.fd);
+  if (platform::same_file(ctx.in.fd, ctx.output_path)) {
+    std::fprintf(err, "%s: input and output are the same file\n", ctx.output_path);
+    platform::close_file(ctx.in.fd);
     return 1;
   }
-  r.out = platform::open_output(r.output_path, &r.out_regular);
-  if (r.out < 0) {
-    report_errno(r, r.output_path);
-    platform::close_file(r.in.fd);
+  bool regular = false;  // then registered for removal (see platform.h)
+  ctx.out = platform::open_output(ctx.output_path, &regular);
+  if (ctx.out < 0) {
+    report_errno(ctx, ctx.output_path);
+    platform::close_file(ctx.in.fd);
     return 1;
   }
 
   SoundFormat format;
-  int status = walk_chunks(r, format);
+  int status = walk_chunks(ctx, format);
   if (status != kContinue) return status;
-  status = write_wav_header(r, format);
+  status = write_wav_header(ctx, format);
   if (status != kContinue) return status;
-  return convert_samples(r, format);
+  return convert_samples(ctx, format);
 }
 
 }  // namespace aifconv

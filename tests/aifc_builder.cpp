@@ -264,7 +264,7 @@ Result convert(const Bytes& input, const aifconv::Hooks& hooks) {
   return run_paths(dir.path("in.aifc"), dir.path("out.wav"), hooks);
 }
 
-Result convert(const Bytes& input, void* (*allocate)(std::size_t)) {
+Result convert(const Bytes& input, void* (*allocate)(void*, std::size_t)) {
   aifconv::Hooks hooks;
   hooks.allocate = allocate;
   return convert(input, hooks);

@@ -100,6 +100,6 @@ Result run_paths(const std::string& input, const std::string& output,
 // Write `input` to a fresh file and convert it to a fresh output path.
 Result convert(const Bytes& input, const aifconv::Hooks& hooks = aifconv::Hooks());
 // The same, with `allocate` in place of malloc for the decoder state.
-Result convert(const Bytes& input, void* (*allocate)(std::size_t));
+Result convert(const Bytes& input, void* (*allocate)(void*, std::size_t));
 
 }  // namespace aifc_test

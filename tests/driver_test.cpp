@@ -181,8 +181,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The truncation warning comes before the size check, as the rate is taken first.
 TEST(DataSizeLimit, RateWarningComesFirst) {
-  const Result r = convert(aifc(1, 0x80000000u, "sowt", {}, {0x3F, 0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(r.err, "warning, freq = 0.500000 will be truncated to 0\n" + too_large("4294967296") +
+  const Result r = convert(aifc(1, 0x80000000u, "sowt", {}, {0x3F, 0xFF, 0xC0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(r.err, "warning, freq = 1.500000 will be truncated to 1\n" + too_large("4294967296") +
                        kBadFile);
 }
 

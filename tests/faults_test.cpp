@@ -93,30 +93,30 @@ INSTANTIATE_TEST_SUITE_P(
          cat({wav_header(1, 8000, 4), {1, 2, 3, 4}})},
         // The warning ends the walk, before the header's rate warning.
         {"before_the_rate_warning",
-         form(cat({comm(1, 2, "sowt", {0x3F, 0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0}), ssnd({1, 2, 3, 4, 5, 6})})),
-         0, left_over(3, 2) + "warning, freq = 0.500000 will be truncated to 0\n",
-         cat({wav_header(1, 0, 4), {1, 2, 3, 4}})},
+         form(cat({comm(1, 2, "sowt", {0x3F, 0xFF, 0xC0, 0, 0, 0, 0, 0, 0, 0}), ssnd({1, 2, 3, 4, 5, 6})})),
+         0, left_over(3, 2) + "warning, freq = 1.500000 will be truncated to 1\n",
+         cat({wav_header(1, 1, 4), {1, 2, 3, 4}})},
     }),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Reads of the input fail with EIO from this offset on.
-std::uint64_t fail_from = 0;
-
-std::ptrdiff_t failing_read(int fd, std::uint64_t position, std::uint8_t* buf, std::size_t n) {
-  if (position >= fail_from) {
-    errno = EIO;
-    return -1;
+// Reads of the input fail with EIO from offset `from` on.
+struct ReadFault {
+  std::uint64_t from;
+  aifconv::Hooks hooks() {
+    aifconv::Hooks h;
+    h.context = this;
+    h.read = [](void* context, int fd, std::uint64_t position, std::uint8_t* buf, std::size_t n) {
+      const std::uint64_t from = static_cast<ReadFault*>(context)->from;
+      if (position >= from) {
+        errno = EIO;
+        return std::ptrdiff_t{-1};
+      }
+      if (n > from - position) n = static_cast<std::size_t>(from - position);
+      return aifconv::platform::read_file(fd, buf, n);
+    };
+    return h;
   }
-  if (n > fail_from - position) n = static_cast<std::size_t>(fail_from - position);
-  return aifconv::platform::read_file(fd, buf, n);
-}
-
-aifconv::Hooks failing_at(std::uint64_t offset) {
-  fail_from = offset;
-  aifconv::Hooks hooks;
-  hooks.read = failing_read;
-  return hooks;
-}
+};
 
 struct ReadErrorCase {
   const char* name;
@@ -145,7 +145,8 @@ class ReadError : public ::testing::TestWithParam<ReadErrorCase> {};
 
 TEST_P(ReadError, ReportsTheSystemError) {
   const ReadErrorCase& c = GetParam();
-  expect_result(convert(c.input, failing_at(c.fail_from)), {c.name, {}, 1, c.before + kEio + kBadFile, {}});
+  ReadFault fault{c.fail_from};
+  expect_result(convert(c.input, fault.hooks()), {c.name, {}, 1, c.before + kEio + kBadFile, {}});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -191,7 +192,8 @@ TEST(ReadErrorThroughPipe, InEveryBody) {
   const std::pair<std::uint64_t, std::string> cases[] = {
       {60, kEio}, {150, kName + kEio}, {400, kName + kEio}};  // name, NAME body, sound data
   for (const auto& [at, err] : cases) {
-    const Result r = convert_through_pipe(kLayered, failing_at(at));
+    ReadFault fault{at};
+    const Result r = convert_through_pipe(kLayered, fault.hooks());
     EXPECT_EQ(r.err, err + kBadFile) << at;
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(r.output_exists);
@@ -211,10 +213,10 @@ TEST(Pipe, CannotSeekBackToTheSoundData) {
 
 // An output that is a pipe whose reader has gone fails like any failed
 // write. The hook closes the reader once the converter has opened the output.
-int reader_to_close = -1;
-std::ptrdiff_t close_reader_then_read(int fd, std::uint64_t, std::uint8_t* buf, std::size_t n) {
-  if (reader_to_close >= 0) close(reader_to_close);
-  reader_to_close = -1;
+std::ptrdiff_t close_reader_then_read(void* context, int fd, std::uint64_t, std::uint8_t* buf, std::size_t n) {
+  int& reader = *static_cast<int*>(context);
+  if (reader >= 0) close(reader);
+  reader = -1;
   return aifconv::platform::read_file(fd, buf, n);
 }
 
@@ -223,10 +225,11 @@ TEST(Pipe, OutputWhoseReaderHasGone) {
   TempDir dir;
   const std::string out = dir.path("out.fifo");
   ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
-  reader_to_close = open(out.c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(reader_to_close, 0);
+  int reader = open(out.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
   write_file(dir.path("in.aifc"), kLayered);
   aifconv::Hooks hooks;
+  hooks.context = &reader;
   hooks.read = close_reader_then_read;
   const Result r = run_paths(dir.path("in.aifc"), out, hooks);
   EXPECT_EQ(r.err, kName + "OUT: " + std::string(std::strerror(EPIPE)) + "\n");

@@ -22,7 +22,7 @@ for m in "bad sound file, can't load" "to add support for your file" "input and 
          "warning - bad size in SSND, the output file will probably be wrong" \
          "warning: SSND holds" "that COMM declares are converted" \
          "error - for SDX2 files, I don't know what to do" "only 1 or 2 channels handled" \
-         "only 16 bits handled" "only 0 < freq < 1e7 handled" "only ima4, sowt and SDX2 handled" \
+         "only 16 bits handled" "only 1 <= freq < 1e7 handled" "only ima4, sowt and SDX2 handled" \
          "will be truncated to" "only up to 4294967259 bytes of sound data handled" "memory: system error" \
          "nb of channels =" "bits per sample =" "compression scheme =" "data size =" "version =" \
          "unsupported type" "usage:"; do

@@ -100,7 +100,7 @@ TEST(Sdx2Failure, OddSsndWithoutPadAtEndIsTruncated) {
   EXPECT_EQ(r.status, 1);
 }
 
-void* no_memory(std::size_t) {
+void* no_memory(void*, std::size_t) {
   errno = ENOMEM;
   return nullptr;
 }

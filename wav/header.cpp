@@ -8,17 +8,17 @@
 namespace aifconv {
 
 std::uint64_t wav_data_size(const SoundFormat& format) {
-  const std::uint64_t per_frame = format.codec == Ima4 ? 128 : 2;  // one packet: 64 samples
-  return static_cast<std::uint64_t>(format.frames) * per_frame * format.channels;
+  const std::uint64_t samples = format.codec == Ima4 ? 64 : 1;  // per channel in one frame
+  return std::uint64_t{format.frames} * samples * 2 * format.channels;
 }
 
-int write_wav_header(Run& run, const SoundFormat& format) {
-  const std::int32_t rate = integer_rate(run, format.rate);
+int write_wav_header(Context& ctx, const SoundFormat& format) {
+  const std::int32_t rate = integer_rate(ctx, format.rate);
   const std::uint64_t data_size = wav_data_size(format);
   if (data_size > kMaxWavDataSize) {
-    std::fprintf(run.err, "data size = %llu\nonly up to 4294967259 bytes of sound data handled\n",
+    std::fprintf(ctx.err, "data size = %llu\nonly up to 4294967259 bytes of sound data handled\n",
                  static_cast<unsigned long long>(data_size));
-    return fail_bad_file(run);
+    return fail_bad_file(ctx);
   }
   const std::uint32_t size = static_cast<std::uint32_t>(data_size);
   const std::uint32_t bytes_per_sample = format.bits / 8;
@@ -38,7 +38,7 @@ int write_wav_header(Run& run, const SoundFormat& format) {
   std::memcpy(header_buf + 36, "data", 4);
   put_le32(header_buf + 40, size);
 
-  if (!write_output(run, header_buf, sizeof header_buf)) return fail_output(run);
+  if (!write_output(ctx, header_buf, sizeof header_buf)) return fail_output(ctx);
   return kContinue;
 }
 

@@ -3,13 +3,27 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "aifc/aifc.h"
-#include "driver/byteorder.h"
 
 namespace aifconv {
 
-struct Run;
+struct Context;
+
+// Store v little-endian into p[0..3] or p[0..1].
+inline void put_le32(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+  p[2] = static_cast<std::uint8_t>(v >> 16);
+  p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+// The two bytes are assembled first and copied in one go, which compilers
+// turn into a single store; the decoders write every sample through it.
+inline void put_le16(std::uint8_t* p, std::uint16_t v) {
+  const std::uint8_t le[2] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
+  std::memcpy(p, le, 2);
+}
 
 // Size of the header written before the sound data.
 constexpr unsigned kWavHeaderSize = 44;
@@ -23,6 +37,6 @@ std::uint64_t wav_data_size(const SoundFormat& format);
 // Write the header for `format` to the run's output. Returns kContinue, or the
 // status of the failure exit taken (a data size too large for a WAV file is
 // refused before any byte is written; a failed write takes fail_output).
-int write_wav_header(Run& run, const SoundFormat& format);
+int write_wav_header(Context& ctx, const SoundFormat& format);
 
 }  // namespace aifconv
