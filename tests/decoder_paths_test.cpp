@@ -203,5 +203,22 @@ INSTANTIATE_TEST_SUITE_P(Codes, Sdx2Paths,
                          }),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The conversion uses the fastest decoder the running CPU has: AVX-512 BW,
+// else AVX2 on x86; NEON on 64-bit ARM (ima4 only); scalar elsewhere.
+TEST(DecoderChoice, FastestPathOfTheRunningCpu) {
+  std::string ima4 = "scalar", sdx2 = "scalar";
+#if AIFCONV_X86_PATHS
+  if (__builtin_cpu_supports("avx2")) ima4 = sdx2 = "avx2";
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) ima4 = sdx2 = "avx512bw";
+#elif AIFCONV_NEON_PATHS
+  ima4 = "neon";
+#endif
+  EXPECT_EQ(aifconv::ima4_path().name, ima4);
+  EXPECT_EQ(aifconv::sdx2_path().name, sdx2);
+  // A chosen index past a list's end takes its last path, the preferred one.
+  EXPECT_EQ(aifconv::ima4_path(aifconv::kMaxDecoderPaths).name, ima4);
+  EXPECT_EQ(aifconv::ima4_path(0).name, std::string("scalar"));
+}
+
 }  // namespace
 }  // namespace aifc_test

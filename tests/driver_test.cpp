@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "driver/platform.h"
 #include "driver/run.h"
 #include "tests/aifc_builder.h"
 
@@ -123,7 +124,7 @@ TEST(OutputFull, FailureAtCloseOrWriteIsReported) {
   const std::string full_node = dir.path("full");
   if (!make_device(full_node, 1, 7)) GTEST_SKIP() << "needs root to make a device node";
   const Bytes inputs[] = {
-      aifc(1, 0, "sowt", {}),                            // 44 bytes: fail at the flush
+      aifc(1, 0, "sowt", {}),                            // the header's write fails
       aifc(2, 100000, "sowt", repeat(3, 400000)),         // fails on a block write
       aifc(2, 1000, "ima4", repeat(0, 68000)),            // decoded blocks
       aifc(1, 200000, "SDX2", repeat(1, 200000)),         // decoded blocks
@@ -137,7 +138,81 @@ TEST(OutputFull, FailureAtCloseOrWriteIsReported) {
   }
 }
 
+// An output path that is a symbolic link: the file written is the link's
+// final target (created when the link dangles, through a chain of relative
+// links too); a failed run removes that file and never a link.
+TEST(OutputLink, WritesTheTargetAndRemovesOnlyIt) {
+  const Bytes refused = text("not a sound file");
+  const std::string kRefused = "warning: unhandled chunk not  (size=1629516655)\n" + kBadFile;
+  struct {
+    const char* name;
+    bool target_exists;
+    bool chain;
+    const Bytes& input;
+  } cases[] = {
+      {"dangling_converted", false, false, kValid},
+      {"dangling_refused", false, false, refused},
+      {"existing_refused", true, false, refused},
+      {"chain_converted", false, true, kValid},
+      {"chain_refused", true, true, refused},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.path("sub").c_str(), 0755), 0);
+    const std::string target = dir.path("sub/target.wav");
+    if (c.target_exists) write_file(target, repeat(9, 100));
+    ASSERT_EQ(symlink(c.chain ? "sub/link2" : "sub/target.wav", dir.path("out.wav").c_str()), 0);
+    if (c.chain) {
+      ASSERT_EQ(symlink("target.wav", dir.path("sub/link2").c_str()), 0);
+    }
+    write_file(dir.path("in.aifc"), c.input);
+    const Result r = run_paths(dir.path("in.aifc"), dir.path("out.wav"));
+    const bool converted = &c.input == &kValid;
+    EXPECT_EQ(r.err, converted ? "" : kRefused);
+    EXPECT_EQ(r.status, converted ? 0 : 1);
+    struct stat st;
+    EXPECT_TRUE(lstat(dir.path("out.wav").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    if (c.chain) {
+      EXPECT_TRUE(lstat(dir.path("sub/link2").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    }
+    EXPECT_EQ(exists(target), converted);
+    if (converted) {
+      EXPECT_EQ(read_file(target), kValidWav);
+    }
+  }
+}
+
 #endif  // _WIN32
+
+// A write error that the file system reports only when the output is closed
+// (a network file system, a quota) fails the run and removes the output; on
+// a run that failed already, it changes nothing.
+TEST(OutputClose, FailureAtTheCloseFailsTheRun) {
+  aifconv::Hooks hooks;
+  hooks.close_output = [](void*, int fd) {
+    aifconv::platform::close_file(fd);
+    errno = EIO;
+    return false;
+  };
+  const std::string kEio = "OUT: " + std::string(std::strerror(EIO)) + "\n";
+  const struct {
+    Bytes input;
+    std::string err;
+  } cases[] = {
+      {kValid, kEio},
+      {aifc(2, 3, "ima4", repeat(0, 204)), kEio},
+      {aifc(1, 2, "SDX2", {1, 2}), kEio},
+      {text("not a sound file"), "warning: unhandled chunk not  (size=1629516655)\n" + kBadFile},
+      {aifc(2, 2, "sowt", {1, 2, 3, 4}), "IN: unexpected end of file\n" + kBadFile},
+  };
+  for (const auto& c : cases) {
+    const Result r = convert(c.input, hooks);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(r.output_exists);
+  }
+}
 
 struct LimitCase {
   const char* name;

@@ -9,7 +9,8 @@
 #include <thread>
 
 #include "driver/platform.h"
-#include "tests/aifc_builder.h"
+#include "driver/run.h"
+#include "tests/file_case.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -21,25 +22,6 @@
 
 namespace aifc_test {
 namespace {
-
-struct Case {
-  const char* name;
-  Bytes input;
-  int status;
-  std::string err;
-  Bytes output;  // expected output on status 0
-};
-
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
-void expect_result(const Result& r, const Case& c) {
-  EXPECT_EQ(r.err, c.err);
-  EXPECT_EQ(r.status, c.status);
-  EXPECT_EQ(r.output_exists, c.status == 0);
-  if (c.status == 0) {
-    EXPECT_EQ(r.output, c.output);
-  }
-}
 
 std::string left_over(unsigned held, unsigned declared) {
   return "warning: SSND holds " + std::to_string(held) + " frames, only the " +
@@ -86,18 +68,13 @@ INSTANTIATE_TEST_SUITE_P(
         {"data_offset_past_chunk_end",
          cat({form(cat({comm(1, 1, "sowt"), ssnd({1, 2, 3, 4}, 8)})), {9, 9, 9, 9, 7, 7}}), 0, "",
          cat({wav_header(1, 8000, 2), {7, 7}})},
-        // A truncated SSND chunk recomputes the frames instead.
-        {"truncated_ssnd",
-         form_sized(1000, cat({comm(1, 1, "sowt"), chunk_sized("SSND", 100, cat({be32(0), be32(0), {1, 2, 3, 4}}))})),
-         0, "warning - bad size in SSND, the output file will probably be wrong\n",
-         cat({wav_header(1, 8000, 4), {1, 2, 3, 4}})},
         // The warning ends the walk, before the header's rate warning.
         {"before_the_rate_warning",
          form(cat({comm(1, 2, "sowt", {0x3F, 0xFF, 0xC0, 0, 0, 0, 0, 0, 0, 0}), ssnd({1, 2, 3, 4, 5, 6})})),
          0, left_over(3, 2) + "warning, freq = 1.500000 will be truncated to 1\n",
          cat({wav_header(1, 1, 4), {1, 2, 3, 4}})},
     }),
-    [](const auto& info) { return std::string(info.param.name); });
+    CaseName());
 
 // Reads of the input fail with EIO from offset `from` on.
 struct ReadFault {
@@ -162,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
         {"in_ima4_data", aifc(2, 3, "ima4", repeat(0, 204)), 150, ""},
         {"in_sdx2_data", aifc(1, 100, "SDX2", repeat(1, 100)), 90, ""},
     }),
-    [](const auto& info) { return std::string(info.param.name); });
+    CaseName());
 
 #ifndef _WIN32
 // Convert `input` fed through a FIFO, as from a pipe: nothing can be passed
@@ -235,6 +212,164 @@ TEST(Pipe, OutputWhoseReaderHasGone) {
   EXPECT_EQ(r.err, kName + "OUT: " + std::string(std::strerror(EPIPE)) + "\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.output_exists);  // a FIFO the run did not make stays
+}
+
+// Collects in a thread everything written to a FIFO until its writer closes.
+struct FifoReader {
+  Bytes bytes;
+  std::thread thread;
+  explicit FifoReader(const std::string& path)
+      : thread([this, path] {
+          const int fd = open(path.c_str(), O_RDONLY);
+          std::uint8_t buf[65536];
+          for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;) bytes.insert(bytes.end(), buf, buf + n);
+          if (fd >= 0) close(fd);
+        }) {}
+  Bytes take() {
+    thread.join();
+    return bytes;
+  }
+};
+
+// An output that is a FIFO or a device keeps what was written before a
+// failure (it is not removed), so that must be exactly the header and every
+// whole sample or frame that arrived before the input ended, each once.
+TEST(OutputFifo, KeepsWhatArrivedBeforeAShortRead) {
+  std::signal(SIGPIPE, SIG_IGN);
+  const Bytes eight = pcm(std::vector<int>(64, 8 * 256));
+  const Case cases[] = {
+      // 1.5 of 3 stereo frames: three whole samples.
+      {"sowt", aifc(2, 3, "sowt", {1, 2, 3, 4, 5, 6}), 1, "", cat({wav_header(2, 8000, 12), {1, 2, 3, 4, 5, 6}})},
+      // 2.5 of 3 stereo frames: two whole frames, decoded.
+      {"ima4", aifc(2, 3, "ima4", cat({flat_packet(1), flat_packet(2), flat_packet(3), flat_packet(4), flat_packet(5)})),
+       1, "",
+       cat({wav_header(2, 8000, 768), pcm([] {
+              std::vector<int> s;
+              for (int f = 0; f < 2; ++f)
+                for (int i = 0; i < 64; ++i) s.insert(s.end(), {(2 * f + 1) * 256, (2 * f + 2) * 256});
+              return s;
+            }())})},
+      // 8 of 10 codes: eight samples.
+      {"sdx2", aifc(2, 5, "SDX2", {2, 3, 2, 3, 2, 3, 2, 3}), 1, "",
+       cat({wav_header(2, 8000, 20), pcm({8, 18, 8, 36, 8, 54, 8, 72})})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string out = dir.path("out.fifo");
+    ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
+    write_file(dir.path("in.aifc"), c.input);
+    FifoReader reader(out);
+    const Result r = run_paths(dir.path("in.aifc"), out);
+    EXPECT_EQ(reader.take(), c.output);
+    EXPECT_EQ(r.err, "IN: unexpected end of file\n" + kBadFile);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.output_exists);
+  }
+}
+
+#ifdef __linux__
+// A running process whose environment is `bytes` cut at every zero byte:
+// /proc/PID/environ then holds the bytes and a final zero, and its size
+// reads 0, as files under /proc and /sys do.
+struct EnvironFile {
+  pid_t pid = -1;
+  explicit EnvironFile(const Bytes& bytes) {
+    std::vector<std::string> pieces(1);
+    for (std::uint8_t b : bytes) {
+      if (b == 0)
+        pieces.emplace_back();
+      else
+        pieces.back().push_back(static_cast<char>(b));
+    }
+    std::vector<char*> env;
+    for (std::string& p : pieces) env.push_back(&p[0]);
+    env.push_back(nullptr);
+    char sleep_word[] = "sleep", seconds[] = "60";
+    char* args[] = {sleep_word, seconds, nullptr};
+    pid = fork();
+    if (pid == 0) {
+      execve("/bin/sleep", args, env.data());
+      _exit(127);
+    }
+  }
+  ~EnvironFile() {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  std::string path() const { return "/proc/" + std::to_string(pid) + "/environ"; }
+};
+
+// Such a file converts exactly as the same bytes in a plain file: its bodies
+// are read through, and a truncated SSND chunk is measured by what was read.
+TEST(SizeReadsZero, ConvertsAsAPlainFile) {
+  const Bytes inputs[] = {
+      aifc(2, 3, "ima4", repeat(0x35, 204)),
+      form(cat({chunk("NAME", text("abc")), comm(1, 3, "sowt"), ssnd({1, 2, 3, 4, 5, 6})})),
+      form_sized(1000, cat({comm(2, 50, "sowt"), chunk_sized("SSND", 100, cat({be32(2), be32(0), repeat(7, 13)}))})),
+      text("not a sound file"),
+  };
+  for (const Bytes& input : inputs) {
+    EnvironFile file(input);
+    const Bytes held = cat({input, {0}});
+    for (int i = 0; i < 500 && read_file(file.path()) != held; ++i) usleep(2000);  // until sleep runs
+    ASSERT_EQ(read_file(file.path()), held) << "no /proc/PID/environ to read";
+    struct stat st;
+    ASSERT_EQ(stat(file.path().c_str(), &st), 0);
+    ASSERT_EQ(st.st_size, 0);
+    const Result plain = convert(held);
+    TempDir dir;
+    const Result r = run_paths(file.path(), dir.path("out.wav"));
+    EXPECT_EQ(r.err, plain.err);
+    EXPECT_EQ(r.status, plain.status);
+    EXPECT_EQ(r.output, plain.output);
+    EXPECT_EQ(r.output_exists, plain.output_exists);
+  }
+}
+#endif
+
+// A signal that arrives while an exit closes the output, after the output
+// was taken back from the interruption cleanup, waits until the output is
+// closed and, after a failure, removed; then it ends the run. The close hook
+// sends it at that very moment, in a child process with the program's own
+// signal handling.
+TEST(ExitRace, SignalWhileTheOutputIsClosed) {
+  if (under_emulator()) GTEST_SKIP() << "an emulator's signal delivery is not the kernel's";
+  const struct {
+    const char* name;
+    Bytes input;
+    bool kept;
+  } cases[] = {
+      {"refused", text("not a sound file"), false},
+      {"short_read", aifc(2, 2, "sowt", {1, 2, 3, 4}), false},
+      {"converted", aifc(1, 2, "sowt", {1, 2, 3, 4}), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_file(dir.path("in.aifc"), c.input);
+    const std::string in = dir.path("in.aifc"), out = dir.path("out.wav");
+    const pid_t pid = fork();
+    if (pid == 0) {
+      for (int sig = 1; sig < NSIG; ++sig)
+        if (sig != SIGKILL && sig != SIGSTOP) std::signal(sig, SIG_DFL);
+      int argc = 0;
+      char** argv = nullptr;
+      aifconv::platform::prepare_process(&argc, &argv);
+      aifconv::Hooks hooks;
+      hooks.close_output = [](void*, int fd) {
+        raise(SIGTERM);
+        return aifconv::platform::close_file(fd);
+      };
+      std::FILE* err = std::fopen("/dev/null", "w");
+      const char* words[] = {"aifconv", in.c_str(), out.c_str(), nullptr};
+      _exit(aifconv::run(3, words, err, hooks));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(exists(out), c.kept);
+  }
 }
 
 // The installed binary in a child process. `setup` runs in the child first,

@@ -3,33 +3,14 @@
 // standard error text, status and output.
 #include <gtest/gtest.h>
 
-#include "tests/aifc_builder.h"
+#include "tests/file_case.h"
 
 namespace aifc_test {
 namespace {
 
-struct Case {
-  const char* name;
-  Bytes input;
-  int status;
-  std::string err;
-  Bytes output;  // expected output on status 0
-};
-
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
 class Walk : public ::testing::TestWithParam<Case> {};
 
-TEST_P(Walk, ConvertsOrRefuses) {
-  const Case& c = GetParam();
-  const Result r = convert(c.input);
-  EXPECT_EQ(r.err, c.err);
-  EXPECT_EQ(r.status, c.status);
-  EXPECT_EQ(r.output_exists, c.status == 0);
-  if (c.status == 0) {
-    EXPECT_EQ(r.output, c.output);
-  }
-}
+TEST_P(Walk, ConvertsOrRefuses) { expect_result(convert(GetParam().input), GetParam()); }
 
 const std::string kSize = "the size information of your file is bad\n";
 const std::string kShorter = "warning: your file is shorter than expected\n";
@@ -191,8 +172,7 @@ std::vector<Case> Cases() {
   };
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, Walk, ::testing::ValuesIn(Cases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, Walk, ::testing::ValuesIn(Cases()), CaseName());
 
 // Every prefix of a valid file ends in status 0 or 1, with an output exactly
 // when the status is 0, and never prints a message the converter does not have.
