@@ -1,10 +1,13 @@
 // Fuzz target: a whole conversion of the input as a file, checking what must
 // hold for every input. Status is 0 or 1; after 1 there is no output file;
 // after 0 the output is the 44-byte header plus exactly the data size it
-// announces, and the header agrees with a COMM chunk of the input.
+// announces, and the header agrees with a COMM chunk of the input. Then the
+// input is converted again with each decoder the CPU has (scalar, vector),
+// and every run must give the same status, messages and output.
 //
 // Built with -fsanitize=fuzzer it is a libFuzzer target; built without, its
-// main replays the files named on the command line (regression inputs).
+// main replays the files named on the command line (regression inputs, and
+// the seed corpus, whose names say which seeds convert and which are refused).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +19,7 @@
 #include <vector>
 
 #include "aifc/aifc.h"
+#include "codecs/decoder_paths.h"
 #include "driver/run.h"
 
 namespace {
@@ -109,40 +113,75 @@ void check_output(const std::uint8_t* data, std::size_t size, const std::vector<
   violated("header agrees with no COMM chunk of the input");
 }
 
+// What one conversion of the work input showed: status, messages, output.
+struct Outcome {
+  int status = -1;
+  std::string messages;
+  bool exists = false;
+  std::vector<std::uint8_t> output;
+};
+
+// Convert the work input with decoder `path` (-1: the preferred one).
+Outcome convert(int path) {
+  std::FILE* err = std::fopen(err_path.c_str(), "w+b");
+  if (!err) violated("cannot open the file for messages");
+  const char* argv[] = {"aifconv", in_path.c_str(), out_path.c_str(), nullptr};
+  aifconv::Hooks hooks;
+  hooks.decoder_path = path;
+  Outcome o;
+  o.status = aifconv::run(3, argv, err, hooks);
+  std::rewind(err);
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, err)) > 0) o.messages.append(buf, n);
+  std::fclose(err);
+  std::error_code ec;
+  o.exists = fs::exists(fs::u8path(out_path), ec);
+  if (o.exists) {
+    o.output.resize(static_cast<std::size_t>(fs::file_size(fs::u8path(out_path), ec)));
+    std::FILE* f = std::fopen(out_path.c_str(), "rb");
+    if (!f || std::fread(o.output.data(), 1, o.output.size(), f) != o.output.size()) violated("reading output");
+    std::fclose(f);
+    std::remove(out_path.c_str());
+  }
+  return o;
+}
+
+// The most decoder paths of either codec that the running CPU has.
+int decoder_path_count() {
+  aifconv::DecoderPath<aifconv::Ima4Decoder> ima4[aifconv::kMaxDecoderPaths];
+  aifconv::DecoderPath<aifconv::Sdx2Decoder> sdx2[aifconv::kMaxDecoderPaths];
+  const std::size_t n = aifconv::ima4_paths(ima4), m = aifconv::sdx2_paths(sdx2);
+  return static_cast<int>(n > m ? n : m);
+}
+
+// The status of the last input, for the replay's checks.
+int last_status = -1;
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   make_work_dir();
-  const std::string in = in_path, out = out_path;
-  std::FILE* f = std::fopen(in.c_str(), "wb");
+  std::FILE* f = std::fopen(in_path.c_str(), "wb");
   if (!f) return 0;
   if (size) std::fwrite(data, 1, size, f);
   std::fclose(f);
 
-  std::FILE* err = std::fopen(err_path.c_str(), "w+b");
-  if (!err) violated("cannot open the file for messages");
-  const char* argv[] = {"aifconv", in.c_str(), out.c_str(), nullptr};
-  const int status = aifconv::run(3, argv, err);
-  std::string messages;
-  std::rewind(err);
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, err)) > 0) messages.append(buf, n);
-  std::fclose(err);
-
-  std::error_code ec;
-  const bool exists = fs::exists(fs::u8path(out), ec);
-  if (status != 0 && status != 1) violated("status other than 0 or 1");
-  if (status == 1 && exists) violated("output left behind after a failure");
-  if (status == 0) {
-    if (!exists) violated("no output after success");
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(fs::file_size(fs::u8path(out), ec)));
-    std::FILE* o = std::fopen(out.c_str(), "rb");
-    if (!o || std::fread(bytes.data(), 1, bytes.size(), o) != bytes.size()) violated("reading output");
-    std::fclose(o);
-    check_output(data, size, bytes, messages);
-    std::remove(out.c_str());
+  const Outcome o = convert(-1);
+  if (o.status != 0 && o.status != 1) violated("status other than 0 or 1");
+  if (o.status == 1 && o.exists) violated("output left behind after a failure");
+  if (o.status == 0) {
+    if (!o.exists) violated("no output after success");
+    check_output(data, size, o.output, o.messages);
   }
+  // Every decoder the CPU has gives the very same run.
+  static const int paths = decoder_path_count();
+  for (int path = 0; path < paths; ++path) {
+    const Outcome p = convert(path);
+    if (p.status != o.status || p.messages != o.messages || p.exists != o.exists || p.output != o.output)
+      violated("decoder paths differ");
+  }
+  last_status = o.status;
   return 0;
 }
 
@@ -160,6 +199,13 @@ std::size_t replay_file(const std::string& path) {
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
   std::fclose(f);
   LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+  // Seeds named "ok-..." must convert, "refused-..." must not.
+  const std::string name = fs::u8path(path).filename().u8string();
+  const int expected = name.rfind("ok-", 0) == 0 ? 0 : name.rfind("refused-", 0) == 0 ? 1 : -1;
+  if (expected >= 0 && last_status != expected) {
+    std::fprintf(stderr, "%s: status %d, expected %d\n", path.c_str(), last_status, expected);
+    std::exit(1);
+  }
   return 1;
 }
 }  // namespace
