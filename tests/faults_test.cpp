@@ -338,11 +338,13 @@ TEST(ExitRace, SignalWhileTheOutputIsClosed) {
   const struct {
     const char* name;
     Bytes input;
+    bool close_fails;
     bool kept;
   } cases[] = {
-      {"refused", text("not a sound file"), false},
-      {"short_read", aifc(2, 2, "sowt", {1, 2, 3, 4}), false},
-      {"converted", aifc(1, 2, "sowt", {1, 2, 3, 4}), true},
+      {"refused", text("not a sound file"), false, false},
+      {"short_read", aifc(2, 2, "sowt", {1, 2, 3, 4}), false, false},
+      {"converted", aifc(1, 2, "sowt", {1, 2, 3, 4}), false, true},
+      {"converted_close_fails", aifc(1, 2, "sowt", {1, 2, 3, 4}), true, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -357,9 +359,13 @@ TEST(ExitRace, SignalWhileTheOutputIsClosed) {
       char** argv = nullptr;
       aifconv::platform::prepare_process(&argc, &argv);
       aifconv::Hooks hooks;
-      hooks.close_output = [](void*, int fd) {
+      hooks.context = const_cast<bool*>(&c.close_fails);
+      hooks.close_output = [](void* context, int fd) {
         raise(SIGTERM);
-        return aifconv::platform::close_file(fd);
+        const bool closed = aifconv::platform::close_file(fd);
+        if (!*static_cast<bool*>(context)) return closed;
+        errno = EIO;
+        return false;
       };
       std::FILE* err = std::fopen("/dev/null", "w");
       const char* words[] = {"aifconv", in.c_str(), out.c_str(), nullptr};
