@@ -95,6 +95,11 @@ std::vector<Case> Cases() {
        kSize + kBadFile, {}},
       {"ssnd_header_past_container_and_file_end",
        form_sized(4 + 32 + 3, cat({kComm, text("SSND"), be32(12), be32(0)})), 1, kSize + kBadFile, {}},
+      // SSND of stored size 0: charged 8 + 8 fields, then a skip of -8 would
+      // bring the count back above 0.
+      {"ssnd_fields_past_container_end",
+       form_sized(4 + 32 + 12, cat({kComm, chunk_sized("SSND", 0, cat({be32(0), be32(0)}))})), 1, kSize + kBadFile, {}},
+      {"ssnd_data_past_container_end", form_sized(4 + 32 + 16 + 2, cat({kComm, kSsnd})), 1, kSize + kBadFile, {}},
       {"unhandled_header_past_container_end_negative_size",
        form_sized(4 + 32 + 20 + 3, cat({kComm, kSsnd, chunk_sized("NAME", 0xFFFFFFF0, {})})), 1,
        "warning: unhandled chunk NAME (size=-16)\n" + kSize + kBadFile, {}},
