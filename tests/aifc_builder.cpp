@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #endif
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -92,6 +93,11 @@ Bytes pcm(const std::vector<int>& samples) {
     out.insert(out.end(), b.begin(), b.end());
   }
   return out;
+}
+
+int example_tone(int i, int channel) {
+  const double pi = 3.14159265358979323846;
+  return static_cast<int>(std::lround(12000.0 * std::sin(2 * pi * 440.0 * i / 8000 + (channel ? 1.5 : 0))));
 }
 
 namespace fs = std::filesystem;

@@ -49,6 +49,10 @@ Bytes wav_header(std::uint16_t channels, std::uint32_t rate, std::uint32_t data_
 // 16-bit little-endian bytes of the given samples.
 Bytes pcm(const std::vector<int>& samples);
 
+// The signal of the sample files in examples/: sample i of a 440 Hz tone at
+// 8000 Hz, amplitude 12000, the right channel (1) 1.5 radians ahead.
+int example_tone(int i, int channel);
+
 // "IN: bad sound file..." and the contact line, as fail_bad_file prints them.
 extern const std::string kBadFile;
 

@@ -61,13 +61,28 @@ Bytes make_packets(Packets kind, std::size_t count, std::uint32_t seed) {
 }
 
 struct Ima4Case {
-  const char* name;
+  std::string name;
   unsigned channels;
   std::size_t frames;
   Packets packets;
 };
 
 void PrintTo(const Ima4Case& c, std::ostream* os) { *os << c.name; }
+
+// Random packets in counts around the vector widths (8, 16 and 32 packets)
+// and a block's worth, and the packets that press against the limits.
+std::vector<Ima4Case> ima4_cases() {
+  std::vector<Ima4Case> cases;
+  for (unsigned channels : {1u, 2u}) {
+    const std::string prefix = channels == 1 ? "mono_" : "stereo_";
+    for (std::size_t frames : {0, 1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 963, 1927})
+      cases.push_back({prefix + std::to_string(frames), channels, frames, Packets::Random});
+    cases.push_back({prefix + "loud", channels, 301, Packets::Loud});
+    cases.push_back({prefix + "high_index", channels, 301, Packets::HighIndex});
+    cases.push_back({prefix + "alternating", channels, 301, Packets::Alternating});
+  }
+  return cases;
+}
 
 class Ima4Paths : public ::testing::TestWithParam<Ima4Case> {};
 
@@ -89,34 +104,8 @@ TEST_P(Ima4Paths, EveryPathMatchesScalar) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Frames, Ima4Paths,
-                         ::testing::ValuesIn(std::vector<Ima4Case>{
-                             {"mono_none", 1, 0, Packets::Random},
-                             {"mono_one", 1, 1, Packets::Random},
-                             {"mono_odd_7", 1, 7, Packets::Random},
-                             {"mono_15", 1, 15, Packets::Random},
-                             {"mono_16", 1, 16, Packets::Random},
-                             {"mono_17", 1, 17, Packets::Random},
-                             {"mono_31", 1, 31, Packets::Random},
-                             {"mono_32", 1, 32, Packets::Random},
-                             {"mono_33", 1, 33, Packets::Random},
-                             {"mono_block_1927", 1, 1927, Packets::Random},
-                             {"mono_loud", 1, 301, Packets::Loud},
-                             {"mono_high_index", 1, 301, Packets::HighIndex},
-                             {"mono_alternating", 1, 301, Packets::Alternating},
-                             {"stereo_one", 2, 1, Packets::Random},
-                             {"stereo_odd_7", 2, 7, Packets::Random},
-                             {"stereo_8", 2, 8, Packets::Random},
-                             {"stereo_9", 2, 9, Packets::Random},
-                             {"stereo_15", 2, 15, Packets::Random},
-                             {"stereo_16", 2, 16, Packets::Random},
-                             {"stereo_17", 2, 17, Packets::Random},
-                             {"stereo_block_963", 2, 963, Packets::Random},
-                             {"stereo_loud", 2, 157, Packets::Loud},
-                             {"stereo_high_index", 2, 157, Packets::HighIndex},
-                             {"stereo_alternating", 2, 157, Packets::Alternating},
-                         }),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Frames, Ima4Paths, ::testing::ValuesIn(ima4_cases()),
+                         [](const auto& info) { return info.param.name; });
 
 // How the codes of an SDX2 case are made.
 enum class Codes {

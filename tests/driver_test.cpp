@@ -42,20 +42,18 @@ TEST(CommandLine, WrongArgumentCountPrintsUsage) {
   }
 }
 
-TEST(CommandLine, MissingInputCreatesNoOutput) {
-  TempDir dir;
-  const Result r = run_paths(dir.path("missing.aifc"), dir.path("out.wav"));
-  EXPECT_EQ(r.err, "IN: No such file or directory\n");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_FALSE(r.output_exists);
-}
-
-TEST(CommandLine, OutputInMissingDirectory) {
+// A missing input creates no output; an output in a missing folder is
+// reported for the output path.
+TEST(CommandLine, FilesThatCannotBeOpened) {
   TempDir dir;
   write_file(dir.path("in.aifc"), kValid);
-  const Result r = run_paths(dir.path("in.aifc"), dir.path("no/such/dir/out.wav"));
-  EXPECT_EQ(r.err, "OUT: No such file or directory\n");
-  EXPECT_EQ(r.status, 1);
+  const Result missing_in = run_paths(dir.path("missing.aifc"), dir.path("out.wav"));
+  EXPECT_EQ(missing_in.err, "IN: No such file or directory\n");
+  EXPECT_EQ(missing_in.status, 1);
+  EXPECT_FALSE(missing_in.output_exists);
+  const Result missing_dir = run_paths(dir.path("in.aifc"), dir.path("no/such/dir/out.wav"));
+  EXPECT_EQ(missing_dir.err, "OUT: No such file or directory\n");
+  EXPECT_EQ(missing_dir.status, 1);
 }
 
 TEST(CommandLine, OverwritesAnExistingOutput) {
@@ -95,27 +93,19 @@ bool is_char_device(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
-// A failed run removes only what it wrote as a regular file.
-TEST(OutputDevice, FailureLeavesDeviceInPlace) {
+// A device takes a conversion, and a failed run leaves it in place: only a
+// regular file that the run wrote is removed.
+TEST(OutputDevice, SuccessOrFailureLeavesDeviceInPlace) {
   TempDir dir;
   const std::string null_node = dir.path("null");
   if (!make_device(null_node, 1, 3)) GTEST_SKIP() << "needs root to make a device node";
-  write_file(dir.path("in.aifc"), text("not a sound file"));
-  const Result r = run_paths(dir.path("in.aifc"), null_node);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "warning: unhandled chunk not  (size=1629516655)\n" + kBadFile);
-  EXPECT_TRUE(is_char_device(null_node));
-}
-
-TEST(OutputDevice, SuccessToDevice) {
-  TempDir dir;
-  const std::string null_node = dir.path("null");
-  if (!make_device(null_node, 1, 3)) GTEST_SKIP() << "needs root to make a device node";
-  write_file(dir.path("in.aifc"), kValid);
-  const Result r = run_paths(dir.path("in.aifc"), null_node);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  EXPECT_TRUE(is_char_device(null_node));
+  for (const bool valid : {true, false}) {
+    write_file(dir.path("in.aifc"), valid ? kValid : text("not a sound file"));
+    const Result r = run_paths(dir.path("in.aifc"), null_node);
+    EXPECT_EQ(r.status, valid ? 0 : 1);
+    EXPECT_EQ(r.err, valid ? "" : "warning: unhandled chunk not  (size=1629516655)\n" + kBadFile);
+    EXPECT_TRUE(is_char_device(null_node));
+  }
 }
 
 // A full disk fails the run whether it shows on a write or only at the close.

@@ -32,6 +32,15 @@ std::string left_over(unsigned held, unsigned declared) {
 // index 0, and codes 0 (a difference of 7 >> 3 = 0).
 Bytes flat_packet(std::uint8_t k) { return cat({{k, 0}, repeat(0, 32)}); }
 
+// The first `frames` stereo frames of flat packets 1, 2, 3 ...: 64 sample
+// pairs per frame, (2f + 1) * 256 on the left and (2f + 2) * 256 on the right.
+Bytes flat_stereo_pcm(int frames) {
+  std::vector<int> s;
+  for (int f = 0; f < frames; ++f)
+    for (int i = 0; i < 64; ++i) s.insert(s.end(), {(2 * f + 1) * 256, (2 * f + 2) * 256});
+  return pcm(s);
+}
+
 // The SSND chunk holds more frames than COMM declares: the declared frames
 // are converted, with a warning when at least one whole frame is left over.
 class FramesLeftOver : public ::testing::TestWithParam<Case> {};
@@ -47,12 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
                    ssnd(cat({flat_packet(1), flat_packet(2), flat_packet(3), flat_packet(4),
                              flat_packet(5), flat_packet(6), flat_packet(7), flat_packet(8)}))})),
          0, left_over(4, 2),
-         cat({wav_header(2, 8000, 512), pcm([] {
-                std::vector<int> s;
-                for (int f = 0; f < 2; ++f)
-                  for (int i = 0; i < 64; ++i) s.insert(s.end(), {(2 * f + 1) * 256, (2 * f + 2) * 256});
-                return s;
-              }())})},
+         cat({wav_header(2, 8000, 512), flat_stereo_pcm(2)})},
         {"sowt_one_frame_more", form(cat({comm(1, 2, "sowt"), ssnd({1, 2, 3, 4, 5, 6})})), 0,
          left_over(3, 2), cat({wav_header(1, 8000, 4), {1, 2, 3, 4}})},
         {"sdx2_stereo_one_frame_more", form(cat({comm(2, 1, "SDX2"), ssnd({2, 4, 6, 8})})), 0,
@@ -236,19 +240,13 @@ struct FifoReader {
 // whole sample or frame that arrived before the input ended, each once.
 TEST(OutputFifo, KeepsWhatArrivedBeforeAShortRead) {
   std::signal(SIGPIPE, SIG_IGN);
-  const Bytes eight = pcm(std::vector<int>(64, 8 * 256));
   const Case cases[] = {
       // 1.5 of 3 stereo frames: three whole samples.
       {"sowt", aifc(2, 3, "sowt", {1, 2, 3, 4, 5, 6}), 1, "", cat({wav_header(2, 8000, 12), {1, 2, 3, 4, 5, 6}})},
       // 2.5 of 3 stereo frames: two whole frames, decoded.
       {"ima4", aifc(2, 3, "ima4", cat({flat_packet(1), flat_packet(2), flat_packet(3), flat_packet(4), flat_packet(5)})),
        1, "",
-       cat({wav_header(2, 8000, 768), pcm([] {
-              std::vector<int> s;
-              for (int f = 0; f < 2; ++f)
-                for (int i = 0; i < 64; ++i) s.insert(s.end(), {(2 * f + 1) * 256, (2 * f + 2) * 256});
-              return s;
-            }())})},
+       cat({wav_header(2, 8000, 768), flat_stereo_pcm(2)})},
       // 8 of 10 codes: eight samples.
       {"sdx2", aifc(2, 5, "SDX2", {2, 3, 2, 3, 2, 3, 2, 3}), 1, "",
        cat({wav_header(2, 8000, 20), pcm({8, 18, 8, 36, 8, 54, 8, 72})})},

@@ -152,20 +152,6 @@ TEST(Ima4, SampleSizeZeroOrFourDecodesAsSixteen) {
   }
 }
 
-TEST(Ima4, StereoInputEndsAfterLeftPacket) {
-  const Result r = convert(aifc(2, 2, "ima4", cat({kMixedPacket, kRisingPacket, kZeroPacket})));
-  EXPECT_EQ(r.err, "IN: unexpected end of file\n" + kBadFile);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_FALSE(r.output_exists);
-}
-
-TEST(Ima4, MonoInputEndsInsideAPacket) {
-  const Result r = convert(aifc(1, 2, "ima4", cat({kMixedPacket, repeat(0, 20)})));
-  EXPECT_EQ(r.err, "IN: unexpected end of file\n" + kBadFile);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_FALSE(r.output_exists);
-}
-
 // A truncated stereo SSND with 1000 data bytes: 1000 / 34 = 29 packets, 14 frames.
 TEST(Ima4, TruncatedStereoSsndConvertsWholeFrames) {
   Bytes data;

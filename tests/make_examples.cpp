@@ -16,11 +16,6 @@ namespace {
 constexpr int kRate = 8000;
 constexpr int kSamples = 2048;  // 32 ima4 packets
 
-int tone(int i, double phase) {
-  const double pi = 3.14159265358979323846;
-  return static_cast<int>(std::lround(12000.0 * std::sin(2 * pi * 440.0 * i / kRate + phase)));
-}
-
 Bytes pstring(const std::string& s) {
   Bytes b = cat({{static_cast<std::uint8_t>(s.size())}, text(s)});
   if (b.size() % 2) b.push_back(0);
@@ -93,7 +88,7 @@ Bytes sdx2_codes(const int* target, int n) {
 int main(int argc, char** argv) {
   const std::string dir = argc > 1 ? argv[1] : "examples";
   int left[kSamples], right[kSamples];
-  for (int i = 0; i < kSamples; ++i) left[i] = tone(i, 0), right[i] = tone(i, 1.5);
+  for (int i = 0; i < kSamples; ++i) left[i] = example_tone(i, 0), right[i] = example_tone(i, 1);
 
   Bytes sowt;  // mono
   for (int i = 0; i < kSamples; ++i) {

@@ -71,35 +71,6 @@ TEST(Sdx2Long, StateCarriesAcrossBlocks) {
   EXPECT_EQ(r.output, cat({wav_header(2, 8000, frames * 4), pcm(samples)}));
 }
 
-TEST(Sdx2Failure, StereoInputEndsInsideAFrame) {
-  // One byte after the container: the left code of the third frame, and no right.
-  const Result r = convert(cat({aifc(2, 3, "SDX2", {0x03, 0x05, 0x03, 0x05}), {0x01}}));
-  EXPECT_EQ(r.err, "IN: unexpected end of file\n" + kBadFile);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_FALSE(r.output_exists);
-}
-
-TEST(Sdx2Failure, TruncatedSsndIsRefused) {
-  const Result r = convert(form_sized(
-      1000, cat({comm(1, 10, "SDX2"), chunk_sized("SSND", 100, cat({be32(0), be32(0), {1, 2, 3}}))})));
-  EXPECT_EQ(r.err,
-            "warning - bad size in SSND, the output file will probably be wrong\n"
-            "error - for SDX2 files, I don't know what to do\n"
-            "Contact aifconv-support@example.org to see what we can do.\n");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_FALSE(r.output_exists);
-}
-
-TEST(Sdx2Failure, OddSsndWithoutPadAtEndIsTruncated) {
-  const Result r = convert(cat({form_sized(4 + 32 + 22, comm(1, 5, "SDX2")), text("SSND"), be32(13),
-                                be32(0), be32(0), {1, 2, 3, 4, 5}}));
-  EXPECT_EQ(r.err,
-            "warning - bad size in SSND, the output file will probably be wrong\n"
-            "error - for SDX2 files, I don't know what to do\n"
-            "Contact aifconv-support@example.org to see what we can do.\n");
-  EXPECT_EQ(r.status, 1);
-}
-
 void* no_memory(void*, std::size_t) {
   errno = ENOMEM;
   return nullptr;
