@@ -13,6 +13,10 @@
 # runs are paired, the floor then the converter, and the figure is the median
 # of the ratios of the pairs, since absolute times drift on shared machines.
 #
+# With AIFCONV_DECODER_PATH=N set, the converter timed is bench/aifconv_path
+# with decoder path N (0 scalar, 1 the first vector path the CPU has: AVX2 on
+# x86-64), as on a CPU whose fastest decoder is that one.
+#
 # Floors: sowt against cp of its input (the output is the same size); ima4
 # and SDX2 against cp of a file of their output's size; 600 small files
 # (xargs -P2) against the same loop running cp on the same inputs.
@@ -20,7 +24,8 @@ set -euo pipefail
 build=${1:?usage: bench/floor.sh BUILD_DIR [RUNS] [WORK_DIR]}
 runs=${2:-11}
 work=${3:-$(mktemp -d "$PWD/aifconv-bench.XXXXXX")}
-aifconv=$build/aifconv
+aifconv=("$build/aifconv")
+[ -z "${AIFCONV_DECODER_PATH:-}" ] || aifconv=("$build/bench/aifconv_path" "$AIFCONV_DECODER_PATH")
 mkdir -p "$work/small" "$work/out"
 trap 'rm -rf "$work"' EXIT
 
@@ -40,7 +45,7 @@ seconds() {
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 small_cp() { xargs -P2 -n2 cp < "$work/small.list"; }
-small_conv() { xargs -P2 -n2 "$aifconv" < "$work/small.list"; }
+small_conv() { xargs -P2 -n2 "${aifconv[@]}" < "$work/small.list"; }
 
 # pair NAME FLOOR_COMMAND... -- CONVERT_COMMAND...: paired runs, one line.
 pair() {
@@ -65,16 +70,16 @@ pair() {
 }
 
 # A file of each output's size, for the floor of ima4 and SDX2.
-"$aifconv" "$work/ima4.aifc" "$work/ima4.wav"
-"$aifconv" "$work/sdx2.aifc" "$work/sdx2.wav"
+"${aifconv[@]}" "$work/ima4.aifc" "$work/ima4.wav"
+"${aifconv[@]}" "$work/sdx2.aifc" "$work/sdx2.wav"
 
 printf '%-22s %10s %10s %8s\n' "work ($runs pairs)" "floor s" "aifconv s" "ratio"
-pair "sowt 256 MiB" cp "$work/sowt.aifc" "$work/floor.out" -- "$aifconv" "$work/sowt.aifc" "$work/out.wav"
-pair "ima4 68 -> 256 MiB" cp "$work/ima4.wav" "$work/floor.out" -- "$aifconv" "$work/ima4.aifc" "$work/out.wav"
-pair "SDX2 128 -> 256 MiB" cp "$work/sdx2.wav" "$work/floor.out" -- "$aifconv" "$work/sdx2.aifc" "$work/out.wav"
+pair "sowt 256 MiB" cp "$work/sowt.aifc" "$work/floor.out" -- "${aifconv[@]}" "$work/sowt.aifc" "$work/out.wav"
+pair "ima4 68 -> 256 MiB" cp "$work/ima4.wav" "$work/floor.out" -- "${aifconv[@]}" "$work/ima4.aifc" "$work/out.wav"
+pair "SDX2 128 -> 256 MiB" cp "$work/sdx2.wav" "$work/floor.out" -- "${aifconv[@]}" "$work/sdx2.aifc" "$work/out.wav"
 pair "600 small, xargs -P2" small_cp -- small_conv
 
 # Peak resident memory of whole runs, small and large.
-rss() { /usr/bin/time -f %M "$aifconv" "$1" "$work/out.wav" 2>&1 >/dev/null | tail -1; rm -f "$work/out.wav"; }
+rss() { /usr/bin/time -f %M "${aifconv[@]}" "$1" "$work/out.wav" 2>&1 >/dev/null | tail -1; rm -f "$work/out.wav"; }
 echo "peak RSS KiB: small sowt $(rss "$(head -1 "$work/small.list" | cut -d' ' -f1)"), sowt 256 MiB $(rss "$work/sowt.aifc")," \
   "ima4 $(rss "$work/ima4.aifc"), SDX2 $(rss "$work/sdx2.aifc")"

@@ -56,6 +56,6 @@ wait "$shard0" || exit 1
 count=$(grep -c . "$list" || true)
 [ "$count" -gt 0 ] || { echo "$0: no input in $list" >&2; exit 1; }
 sed -i -E -e 's/\r$//' \
-  -e '/^(in\.aifc|out\.wav): (bad sound file, can.t load|unexpected end of file|input and output are the same file)$/!s/^(in\.aifc|out\.wav|memory|ftell): .*/\1: <system error>/' \
+  -e '/^(in\.aifc|out\.wav): (bad sound file, can.t load|unexpected end of file|input and output are the same file)$/!s/^(in\.aifc|out\.wav|memory): .*/\1: <system error>/' \
   "$outdir"/*.err
 echo "$count files converted by $*"
