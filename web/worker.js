@@ -73,8 +73,8 @@ class Waveform {
     for (let c = 0; c < columns; c++) {
       path += `M${c + 0.5} ${y(this.high[c])}V${Math.max(+y(this.low[c]), +y(this.high[c]) + 0.5)}`;
     }
-    const svg = `<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 ${kColumns} ${kPictureHeight}" ` +
-                `preserveAspectRatio="none"><path d="${path}" stroke="#1f5fa8" stroke-width="1" fill="none"/></svg>`;
+    const svg = `<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 ${Math.max(1, columns)} ${kPictureHeight}" ` +
+                `preserveAspectRatio="none"><path d="${path}" stroke="#1f5fa8" stroke-width="1" fill="none" vector-effect="non-scaling-stroke"/></svg>`;
     return new Blob([svg], {type: 'image/svg+xml'});
   }
 }

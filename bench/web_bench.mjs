@@ -1,0 +1,101 @@
+// One large file through the page's worker in headless Chromium, against the
+// native converter in the same run (bench/web.sh starts it).
+//
+//   node bench/web_bench.mjs PAGE NATIVE_AIFCONV INPUT RUNS WORK_DIR
+//
+// Runs are paired, the native converter then the page, and the figure is the
+// median of the ratios of the pairs, as bench/floor.sh does. The page's time
+// runs from the file input's change event to the result row's data-status
+// (the output is then a Blob in the page); the native time is the whole run
+// of the program, writing a new file in WORK_DIR. Also printed: the page's
+// size, and the peak resident memory (VmHWM) of the renderer that ran the
+// page and its worker, and of the browser process, which holds the Blobs.
+import {spawnSync} from 'node:child_process';
+import {mkdtempSync, readFileSync, readdirSync, rmSync, statSync} from 'node:fs';
+import {dirname, join, resolve} from 'node:path';
+import {fileURLToPath, pathToFileURL} from 'node:url';
+
+const root = resolve(dirname(fileURLToPath(import.meta.url)), '..');
+const {default: puppeteer} = await import(
+  pathToFileURL(join(root, 'web/node_modules/puppeteer-core/lib/esm/puppeteer/puppeteer-core.js')).href);
+const [pagePath, native, input, runsText, work] = process.argv.slice(2);
+const runs = Number(runsText || 5);
+
+const median = (values) => [...values].sort((a, b) => a - b)[Math.floor((values.length - 1) / 2)];
+const peakKiB = (pid) => {
+  try {
+    return Number(readFileSync(`/proc/${pid}/status`, 'utf8').match(/VmHWM:\s+(\d+)/)[1]);
+  } catch {
+    return 0;
+  }
+};
+// The renderer processes below the browser (Chromium starts them with --type=renderer).
+function renderers(browserPid) {
+  const found = [];
+  for (const pid of readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
+    try {
+      const stat = readFileSync(`/proc/${pid}/stat`, 'utf8');
+      const parent = Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
+      const cmdline = readFileSync(`/proc/${pid}/cmdline`, 'utf8');
+      if (cmdline.includes('--type=renderer') && (parent === browserPid || cmdline.includes(`${browserPid}`))) found.push(Number(pid));
+    } catch {}
+  }
+  return found;
+}
+
+function nativeSeconds() {
+  const output = join(work, 'native.wav');
+  rmSync(output, {force: true});
+  const t0 = process.hrtime.bigint();
+  const run = spawnSync(native, [input, output], {stdio: ['ignore', 'ignore', 'inherit']});
+  const seconds = Number(process.hrtime.bigint() - t0) / 1e9;
+  if (run.status !== 0) throw new Error(`native run failed: ${run.status}`);
+  return seconds;
+}
+
+const browser = await puppeteer.launch({
+  browser: 'chrome', executablePath: '/usr/bin/chromium', headless: true, protocolTimeout: 600000,
+  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+         '--disable-component-update', '--disable-sync', `--user-data-dir=${mkdtempSync(join(work, 'chromium-'))}`],
+});
+try {
+  const page = await browser.newPage();
+  await page.goto(pathToFileURL(resolve(pagePath)).href);
+  const outputBytes = statSync(input).size;  // replaced below by the WAV's size
+  let wavSize = 0;
+  const nativeTimes = [], pageTimes = [], ratios = [];
+  for (let i = 0; i < runs + 1; i++) {
+    const n = nativeSeconds();
+    await page.evaluate(() => {
+      window.benchStart = 0;
+      document.getElementById('files').addEventListener('change', () => { window.benchStart = performance.now(); },
+                                                        {once: true, capture: true});
+    });
+    await (await page.$('input#files')).uploadFile(input);
+    const result = await page.waitForFunction(() => {
+      const row = document.querySelector('.result[data-status]');
+      if (!row) return false;
+      const link = row.querySelector('a.wav');
+      return {status: row.dataset.status, ms: performance.now() - window.benchStart,
+              size: link ? link.textContent : '', messages: row.querySelector('.messages').textContent};
+    }, {polling: 'mutation', timeout: 600000});
+    const {status, ms, size, messages} = await result.jsonValue();
+    if (status !== '0') throw new Error(`the page refused the file: ${messages}`);
+    wavSize = size;
+    const p = ms / 1000;
+    await page.click('button#clear');
+    if (i === 0) continue;  // the first pair warms the page cache and the worker
+    nativeTimes.push(n);
+    pageTimes.push(p);
+    ratios.push(p / n);
+  }
+  const browserPid = browser.process().pid;
+  const rendererPeak = Math.max(...renderers(browserPid).map(peakKiB));
+  console.log(`input ${(outputBytes / 2 ** 20).toFixed(1)} MiB, output ${wavSize.replace(/^Download /, '')}, ${runs} pairs`);
+  console.log(`page size: ${statSync(pagePath).size} bytes`);
+  console.log(`median native ${median(nativeTimes).toFixed(3)} s, median page ${median(pageTimes).toFixed(3)} s, ` +
+              `median ratio ${median(ratios).toFixed(2)}`);
+  console.log(`peak RSS KiB: renderer ${rendererPeak}, browser process ${peakKiB(browserPid)}`);
+} finally {
+  await browser.close();
+}
