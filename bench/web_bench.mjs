@@ -29,18 +29,20 @@ const peakKiB = (pid) => {
     return 0;
   }
 };
-// The renderer processes below the browser (Chromium starts them with --type=renderer).
+// The renderer processes below the browser (Chromium starts them with
+// --type=renderer, from its zygote).
 function renderers(browserPid) {
+  const parentOf = new Map();
   const found = [];
   for (const pid of readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
     try {
       const stat = readFileSync(`/proc/${pid}/stat`, 'utf8');
-      const parent = Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
-      const cmdline = readFileSync(`/proc/${pid}/cmdline`, 'utf8');
-      if (cmdline.includes('--type=renderer') && (parent === browserPid || cmdline.includes(`${browserPid}`))) found.push(Number(pid));
+      parentOf.set(Number(pid), Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]));
+      if (readFileSync(`/proc/${pid}/cmdline`, 'utf8').includes('--type=renderer')) found.push(Number(pid));
     } catch {}
   }
-  return found;
+  const below = (pid) => { for (let p = parentOf.get(pid); p; p = parentOf.get(p)) if (p === browserPid) return true; return false; };
+  return found.filter(below);
 }
 
 function nativeSeconds() {

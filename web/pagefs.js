@@ -14,6 +14,7 @@ mergeInto(LibraryManager.library, {
   $PAGEFS: {
     DIR_MODE: {{{ cDefine('S_IFDIR') }}} | 511 /* 0777 */,
     reader: null,
+    WINDOW: 4 << 20,
     mount: function(mount) {
       if (!PAGEFS.reader) PAGEFS.reader = new FileReaderSync();
       var sink = mount.opts.sink;
@@ -83,22 +84,30 @@ mergeInto(LibraryManager.library, {
       },
     },
     stream_ops: {
+      // Reads come from a window of the file, read a few MiB at a time: each
+      // FileReaderSync call costs milliseconds, whatever its size.
       read: function(stream, buffer, offset, length, position) {
         var node = stream.node;
         if (!node.blob) throw new FS.ErrnoError({{{ cDefine('EBADF') }}});
         if (position >= node.size) return 0;
-        var slice = node.blob.slice(position, Math.min(node.size, position + length));
-        var bytes;
-        try {
-          bytes = new Uint8Array(PAGEFS.reader.readAsArrayBuffer(slice));
-        } catch (e) {
-          // The browser could not read the file (moved, removed or unreadable).
-          node.sink.readFailed(e);
-          throw new FS.ErrnoError({{{ cDefine('EIO') }}});
+        var end = Math.min(node.size, position + length);
+        if (!node.window || position < node.windowStart || end > node.windowStart + node.window.length) {
+          var slice = node.blob.slice(position, Math.min(node.size, position + Math.max(length, PAGEFS.WINDOW)));
+          try {
+            node.window = new Uint8Array(PAGEFS.reader.readAsArrayBuffer(slice));
+          } catch (e) {
+            // The browser could not read the file (moved, removed or unreadable).
+            node.window = null;
+            node.sink.readFailed(e);
+            throw new FS.ErrnoError({{{ cDefine('EIO') }}});
+          }
+          node.windowStart = position;
+          if (node.window.length < slice.size) end = position + node.window.length;
         }
-        buffer.set(bytes, offset);
-        node.sink.read(position + bytes.length);
-        return bytes.length;
+        var from = position - node.windowStart;
+        buffer.set(node.window.subarray(from, from + (end - position)), offset);
+        node.sink.read(end);
+        return end - position;
       },
       // The output is written in order; its bytes leave at once.
       write: function(stream, buffer, offset, length, position) {

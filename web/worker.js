@@ -11,7 +11,7 @@
 // converter is copied to a staging buffer that becomes a Blob when full.
 'use strict';
 
-const kStageBytes = 8 << 20;
+const kStageBytes = 32 << 20;  // fewer, larger Blobs: each costs a round trip to the browser
 const kColumns = 240;
 const kPictureHeight = 48;
 const kProgressMs = 100;
@@ -74,7 +74,7 @@ class Waveform {
       path += `M${c + 0.5} ${y(this.high[c])}V${Math.max(+y(this.low[c]), +y(this.high[c]) + 0.5)}`;
     }
     const svg = `<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 ${Math.max(1, columns)} ${kPictureHeight}" ` +
-                `preserveAspectRatio="none"><path d="${path}" stroke="#1f5fa8" stroke-width="1" fill="none" vector-effect="non-scaling-stroke"/></svg>`;
+                `preserveAspectRatio="none"><path d="${path}" stroke="#1f5fa8" stroke-width="1" fill="none"/></svg>`;
     return new Blob([svg], {type: 'image/svg+xml'});
   }
 }
