@@ -11,7 +11,8 @@
 // size, and the peak resident memory (VmHWM) of the renderer that ran the
 // page and its worker, and of the browser process, which holds the Blobs.
 import {spawnSync} from 'node:child_process';
-import {mkdtempSync, readFileSync, readdirSync, rmSync, statSync} from 'node:fs';
+import {createReadStream, mkdtempSync, readFileSync, readdirSync, rmSync, statSync} from 'node:fs';
+import {crc32} from 'node:zlib';
 import {dirname, join, resolve} from 'node:path';
 import {fileURLToPath, pathToFileURL} from 'node:url';
 
@@ -85,6 +86,33 @@ try {
     if (status !== '0') throw new Error(`the page refused the file: ${messages}`);
     wavSize = size;
     const p = ms / 1000;
+    if (i === runs) {
+      // The last output, checked against the native one: size and CRC-32,
+      // read back from the page's Blob by a stream.
+      const pageCrc = await page.evaluate(async () => {
+        const table = new Int32Array(256);
+        for (let n = 0; n < 256; n++) {
+          let c = n;
+          for (let k = 0; k < 8; k++) c = c & 1 ? 0xEDB88320 ^ (c >>> 1) : c >>> 1;
+          table[n] = c;
+        }
+        const blob = await (await fetch(document.querySelector('a.wav').href)).blob();
+        const reader = blob.stream().getReader();
+        let crc = -1;
+        for (let r = await reader.read(); !r.done; r = await reader.read()) {
+          const bytes = r.value;
+          for (let j = 0; j < bytes.length; j++) crc = table[(crc ^ bytes[j]) & 0xFF] ^ (crc >>> 8);
+        }
+        return {size: blob.size, crc: (crc ^ -1) >>> 0};
+      });
+      let nativeCrc = 0;
+      for await (const chunk of createReadStream(join(work, 'native.wav'))) nativeCrc = crc32(chunk, nativeCrc);
+      const nativeSize = statSync(join(work, 'native.wav')).size;
+      if (pageCrc.size !== nativeSize || pageCrc.crc !== nativeCrc) {
+        throw new Error(`the page's output differs: ${JSON.stringify(pageCrc)}, native ${nativeSize} bytes, CRC ${nativeCrc}`);
+      }
+      console.log(`output checked: ${nativeSize} bytes, CRC-32 ${nativeCrc.toString(16)}, the native converter's`);
+    }
     await page.click('button#clear');
     if (i === 0) continue;  // the first pair warms the page cache and the worker
     nativeTimes.push(n);

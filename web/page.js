@@ -82,7 +82,7 @@
       batch.files++;
       if (error) {
         setState(row, '1', 'failed');
-        row.querySelector('.notes').textContent = `The browser could not read this file (${error}).`;
+        row.querySelector('.notes').textContent = `The browser could not read this ${name.endsWith('/') ? 'folder' : 'file'} (${error}).`;
         batch.done++;
         continue;
       }
@@ -217,7 +217,13 @@
     } else if (entry.isDirectory) {
       const reader = entry.createReader();
       for (;;) {
-        const children = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
+        let children;
+        try {
+          children = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
+        } catch (e) {
+          out.push({name: name + '/', error: e.name || 'unreadable'});
+          break;
+        }
         if (children.length === 0) break;
         for (const child of children) await walk(child, out);
       }
