@@ -14,7 +14,7 @@ mergeInto(LibraryManager.library, {
   $PAGEFS: {
     DIR_MODE: {{{ cDefine('S_IFDIR') }}} | 511 /* 0777 */,
     reader: null,
-    WINDOW: 4 << 20,
+    WINDOW: 16 << 20,
     mount: function(mount) {
       if (!PAGEFS.reader) PAGEFS.reader = new FileReaderSync();
       var sink = mount.opts.sink;
@@ -84,7 +84,7 @@ mergeInto(LibraryManager.library, {
       },
     },
     stream_ops: {
-      // Reads come from a window of the file, read a few MiB at a time: each
+      // Reads come from a window of the file, read 16 MiB at a time: each
       // FileReaderSync call costs milliseconds, whatever its size.
       read: function(stream, buffer, offset, length, position) {
         var node = stream.node;
