@@ -9,6 +9,8 @@
 // `picture`, an SVG Blob of the waveform drawn from the output's samples.
 // The output never stays in the WebAssembly memory: each write of the
 // converter is copied to a staging buffer that becomes a Blob when full.
+// A conversion runs to its end once started (the converter is synchronous),
+// so the page cancels one by ending this worker and starting a new one.
 'use strict';
 
 const kStageBytes = 32 << 20;  // fewer, larger Blobs: each costs a round trip to the browser

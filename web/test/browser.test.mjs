@@ -220,6 +220,30 @@ async function check(browserName, address) {
       await page.setViewport({width: 820, height: 900});
       await page.screenshot({path: screenshot, fullPage: true});
     }
+    // Cancel as soon as files are chosen again (a listener that runs after
+    // the page's own): the first file is in the worker, the rest queued; all
+    // are marked cancelled, without a status; then the page is idle, and a
+    // new choice converts with a new worker.
+    await page.click('button#clear');
+    await page.$eval('input#files', (input) => input.addEventListener('change',
+      () => document.querySelector('button#cancel').click(), {once: true}));
+    await (await page.$('input#files')).uploadFile(...picked);
+    await page.waitForSelector('body[data-idle="true"]');
+    const afterCancel = await page.$$eval('.result', (list) => list.map((row) =>
+      [row.dataset.status ?? null, row.dataset.cancelled ?? null, row.querySelector('.notes').textContent]));
+    assert.equal(afterCancel.length, picked.length, `${what}: rows after Cancel`);
+    for (const row of afterCancel) {
+      assert.deepEqual(row, [null, 'true', 'Cancelled: not converted.'], `${what}: a row after Cancel`);
+    }
+    await (await page.$('input#files')).uploadFile(path(cases[1][0]));
+    await page.waitForFunction(() => document.body.dataset.idle === 'true' &&
+      document.querySelectorAll('.result[data-status]').length === document.querySelectorAll('.result:not([data-cancelled])').length);
+    const again = await page.$eval('.result:last-child', (row) =>
+      ({status: row.dataset.status, href: row.querySelector('a.wav').href}));
+    assert.equal(again.status, '0', `${what}: a conversion after Cancel`);
+    assert.ok((await bytesOf(page, again.href)).equals(native(path(cases[1][0]).split('/').pop(), cases[1][1]).wav),
+              `${what}: WAV bytes after Cancel`);
+
     // Only the page itself is loaded, and blob: (its worker, outputs) or
     // data: (the browser's own player icons) URLs; nothing leaves the page.
     const outside = requests.filter((url) => url !== address && !/^(blob|data):/.test(url));
