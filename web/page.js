@@ -27,6 +27,10 @@
         current.read = message.read;
         showProgress();
       } else if (message.type === 'done') {
+        if (message.lost) {
+          worker.terminate();
+          worker = null;
+        }
         finish(current, message);
       }
     };

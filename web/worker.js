@@ -2,11 +2,12 @@
 // Messages (plain objects):
 //   in:  {type: 'convert', id, name, file}   name: the path inside the selection
 //   out: {type: 'progress', id, read}        input bytes read so far
-//        {type: 'done', id, status, messages, notes, wav, picture}
+//        {type: 'done', id, status, messages, notes, wav, picture, lost}
 // `messages` is the converter's standard error, verbatim; `notes` are the
 // few failures only the page can have (a file the browser cannot read,
 // memory), each a line saying so; `wav` (a Blob) only for status 0, and
-// `picture`, an SVG Blob of the waveform drawn from the output's samples.
+// `picture`, an SVG Blob of the waveform drawn from the output's samples;
+// `lost` when the worker cannot go on (the page then starts a new one).
 // The output never stays in the WebAssembly memory: each write of the
 // converter is copied to a staging buffer that becomes a Blob when full.
 // A conversion runs to its end once started (the converter is synchronous),
@@ -137,10 +138,17 @@ function convert(module, {id, name, file}) {
   let status;
   try {
     status = module.ccall('aifconv_convert', 'number', ['string', 'string'], [name, name + '.wav']);
-  } finally {
-    FS.chdir('/');
-    FS.unmount('/selection');
+  } catch (e) {
+    // The converter stopped (it never should): this worker's state is lost;
+    // the page starts a new one for the next file.
+    const notes = [...sink.notes, `The converter stopped in the browser (${e.name || e}); nothing was kept.`];
+    postMessage({type: 'done', id, status: 1, messages: lines.map((line) => line + '\n').join(''), notes,
+                 wav: null, picture: null, lost: true});
+    close();
+    return;
   }
+  FS.chdir('/');
+  FS.unmount('/selection');
   let wav = null, picture = null;
   if (status === 0) {
     sink.flush();
