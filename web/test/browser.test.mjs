@@ -250,7 +250,7 @@ async function check(browserName, address) {
     assert.deepEqual(outside, [], `${what}: requests`);
     // (Chromium's own services, which it calls whatever the page does, are
     // left out: its clock, component updates and accounts.)
-    const own = /^(GET|POST|CONNECT) (http:\/\/)?[a-z0-9.]*\b(google\.com|googleapis\.com)\b/;
+    const own = /^(GET|POST|CONNECT) (http:\/\/)?([a-z0-9-]+\.)*(google\.com|googleapis\.com|gvt1\.com|gstatic\.com)(:443)?( |\/|$)/;
     assert.deepEqual(seen.filter((line) => !own.test(line)), address === served ? ['GET /aifconv.html'] : [],
                      `${what}: requests the server saw`);
     assert.deepEqual(problems, [], `${what}: console`);
