@@ -9,7 +9,7 @@
 //
 // NATIVE_BUILD holds aifconv and fuzz/make_corpus (the x86-64 build).
 import {execFileSync, spawnSync} from 'node:child_process';
-import {cpSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync, existsSync} from 'node:fs';
+import {cpSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, statSync} from 'node:fs';
 import {createServer} from 'node:http';
 import {tmpdir} from 'node:os';
 import {dirname, join, resolve} from 'node:path';
@@ -184,6 +184,10 @@ async function check(browserName, address) {
       assert.ok((await bytesOf(page, row.href)).equals(e.wav), `${what}: WAV bytes of ${row.name}`);
     }
 
+    // The bar ends full, at the bytes of all the files.
+    const total = [...shown.values()].reduce((sum, from) => sum + statSync(source(from)).size, 0);
+    assert.deepEqual(await page.$eval('progress#progress', (bar) => [bar.value, bar.max]), [total, total],
+                     `${what}: progress`);
     console.log(`${what}: results checked`);
     // Every player loads its WAV: duration = frames / rate of the header.
     const durations = await page.$$eval('.result', (list) => Promise.all(list.map(async (row) => {
