@@ -1,0 +1,2 @@
+// Hands the page's file system to worker.js, which mounts it per conversion.
+Module['PAGEFS'] = PAGEFS;

@@ -1,0 +1,279 @@
+// The page in real browsers (Debian's chromium and firefox-esr, headless,
+// driven by puppeteer-core), opened from file:// and from a static server on
+// 127.0.0.1, through the page's stable selectors only. The files are the
+// project's own samples and the fuzzer's seed corpus; every result is
+// compared with the native converter run on the same relative paths: status,
+// standard error, output bytes, and the ZIP of all outputs.
+//
+//   node web/test/browser.test.mjs PAGE NATIVE_BUILD [SCREENSHOT.png]
+//
+// NATIVE_BUILD holds aifconv and fuzz/make_corpus (the x86-64 build).
+import {execFileSync, spawnSync} from 'node:child_process';
+import {cpSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, statSync} from 'node:fs';
+import {createServer} from 'node:http';
+import {tmpdir} from 'node:os';
+import {dirname, join, resolve} from 'node:path';
+import {fileURLToPath, pathToFileURL} from 'node:url';
+import {crc32} from 'node:zlib';
+import assert from 'node:assert/strict';
+import puppeteer from 'puppeteer-core';
+
+const [pagePath, nativeBuild, screenshot] = process.argv.slice(2).map((p) => resolve(p));
+if (!pagePath || !nativeBuild) throw new Error('usage: browser.test.mjs PAGE NATIVE_BUILD [SCREENSHOT]');
+const root = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
+const work = mkdtempSync(join(tmpdir(), 'aifconv-web-test-'));
+process.on('exit', () => rmSync(work, {recursive: true, force: true}));
+
+// The selection: three files for the multi-file picker, and a folder (with a
+// folder inside) for the folder picker. What each must show, beyond being
+// the native converter's exact result: its status and a line it prints.
+const corpus = join(work, 'corpus');
+mkdirSync(corpus);
+execFileSync(join(nativeBuild, 'fuzz/make_corpus'), [corpus]);
+const files = join(work, 'files');
+const folder = join(work, 'archive');
+mkdirSync(files);
+mkdirSync(join(folder, 'disc 2'), {recursive: true});
+const cases = [
+  // picked one by one: [path in the selection, source, status, a line of its messages]
+  ['tone-sowt.aifc', 'examples/tone-sowt.aifc', 0, null],                      // sowt, mono
+  ['tone-ima4.aifc', 'examples/tone-ima4.aifc', 0, null],                      // ima4, stereo
+  ['tone-sdx2.aifc', 'examples/tone-sdx2.aifc', 0, null],                      // SDX2, mono
+  // the folder
+  ['archive/ima4-mono', 'corpus/ima4-mono', 0, null],
+  ['archive/disc 2/sdx2-stereo', 'corpus/sdx2-stereo', 0, null],
+  ['archive/disc 2/ima4-stereo.aiff', 'corpus/ima4-stereo', 0, null],
+  ['archive/unhandled-and-name', 'corpus/unhandled-and-name', 0, 'warning: unhandled chunk NAME (size=3)'],
+  ['archive/fractional-rate', 'corpus/fractional-rate', 0, 'warning, freq = '],
+  ['archive/truncated-ssnd', 'corpus/truncated-ssnd', 0,
+   'warning - bad size in SSND, the output file will probably be wrong'],
+  ['archive/plain-aiff', 'corpus/plain-aiff', 1, 'only AIFC handled'],
+  ['archive/disc 2/three-channels', 'corpus/three-channels', 1, 'only 1 or 2 channels handled'],
+  ['archive/truncated-sdx2', 'corpus/truncated-sdx2', 1, "archive/truncated-sdx2: bad sound file, can't load"],
+  ['archive/notes.txt', 'README.md', 1, "archive/notes.txt: bad sound file, can't load"],
+];
+const source = (from) => (from.startsWith('corpus/') ? join(work, from) : join(root, from));
+for (const [name, from] of cases) {
+  cpSync(source(from), name.startsWith('archive/') ? join(work, name) : join(files, name));
+}
+
+// The native converter on a file, run where the path the page shows for it
+// is relative, as the page names it.
+const expected = new Map();
+const scratch = join(work, 'native');
+function native(name, from) {
+  if (expected.has(name)) return expected.get(name);
+  rmSync(scratch, {recursive: true, force: true});
+  mkdirSync(dirname(join(scratch, name)), {recursive: true});
+  cpSync(source(from), join(scratch, name));
+  const run = spawnSync(join(nativeBuild, 'aifconv'), [name, name + '.wav'], {cwd: scratch});
+  const wav = existsSync(join(scratch, name + '.wav')) ? readFileSync(join(scratch, name + '.wav')) : null;
+  expected.set(name, {status: run.status, stderr: run.stderr.toString(), wav});
+  return expected.get(name);
+}
+for (const [name, from, status, line] of cases) {
+  const e = native(name, from);
+  assert.equal(e.status, status, `native status of ${name}`);
+  if (line) assert.ok(e.stderr.includes(line), `native messages of ${name}: ${e.stderr}`);
+  assert.equal(e.wav !== null, status === 0, `native output of ${name}`);
+}
+
+// Stored ZIP entries, from the central directory: name -> bytes, CRC checked.
+function unzip(zip) {
+  const entries = new Map();
+  let end = zip.length - 22;
+  while (end >= 0 && zip.readUInt32LE(end) !== 0x06054b50) end--;
+  assert.ok(end >= 0, 'ZIP: no end of central directory');
+  let at = zip.readUInt32LE(end + 16);
+  const count = zip.readUInt16LE(end + 10);
+  for (let i = 0; i < count; i++) {
+    assert.equal(zip.readUInt32LE(at), 0x02014b50, 'ZIP: central directory entry');
+    const method = zip.readUInt16LE(at + 10);
+    const crc = zip.readUInt32LE(at + 16);
+    const size = zip.readUInt32LE(at + 20);
+    const nameLength = zip.readUInt16LE(at + 28), extraLength = zip.readUInt16LE(at + 30);
+    const commentLength = zip.readUInt16LE(at + 32);
+    const local = zip.readUInt32LE(at + 42);
+    const name = zip.toString('utf8', at + 46, at + 46 + nameLength);
+    assert.equal(method, 0, `ZIP: ${name} is stored`);
+    const data = local + 30 + zip.readUInt16LE(local + 26) + zip.readUInt16LE(local + 28);
+    const bytes = zip.subarray(data, data + size);
+    assert.equal(crc32(bytes), crc, `ZIP: CRC of ${name}`);
+    entries.set(name, bytes);
+    at += 46 + nameLength + extraLength + commentLength;
+  }
+  return entries;
+}
+
+// The static server. It is also Chromium's proxy for every other address,
+// so any request from the page or its worker to anywhere else arrives here
+// too; every request it sees is recorded.
+const seen = [];
+const server = createServer((request, response) => {
+  seen.push(`${request.method} ${request.url}`);
+  if (request.url !== '/aifconv.html') return response.writeHead(404).end();
+  response.writeHead(200, {'content-type': 'text/html; charset=utf-8'}).end(readFileSync(pagePath));
+});
+server.on('connect', (request, socket) => { seen.push(`CONNECT ${request.url}`); socket.destroy(); });
+await new Promise((ok) => server.listen(0, '127.0.0.1', ok));
+const served = `http://127.0.0.1:${server.address().port}/aifconv.html`;
+
+const launches = {
+  chromium: () => puppeteer.launch({
+    browser: 'chrome', executablePath: '/usr/bin/chromium', headless: true, protocolTimeout: 90000,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+           '--disable-component-update', '--disable-sync',
+           `--proxy-server=127.0.0.1:${server.address().port}`, `--user-data-dir=${mkdtempSync(join(work, 'chromium-'))}`],
+  }),
+  firefox: () => puppeteer.launch({browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless: true,
+                                   protocolTimeout: 90000}),
+};
+
+// Bytes of a blob: URL of the page, read inside the page.
+async function bytesOf(page, url) {
+  const base64 = await page.evaluate(async (href) => {
+    const bytes = new Uint8Array(await (await fetch(href)).arrayBuffer());
+    let text = '';
+    for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+    return btoa(text);
+  }, url);
+  return Buffer.from(base64, 'base64');
+}
+
+async function check(browserName, address) {
+  const what = `${browserName} ${address.split(':')[0]}`;
+  const browser = await launches[browserName]();
+  const problems = [];
+  try {
+    seen.length = 0;
+    const page = await browser.newPage();
+    await page.setViewport({width: 900, height: 1200});
+    const requests = [];
+    page.on('request', (request) => requests.push(request.url()));
+    page.on('console', (message) => { if (message.type() === 'error') problems.push(`console: ${message.text()}`); });
+    page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
+    await page.goto(address);
+
+    // Firefox's WebDriver BiDi cannot set a folder on a file input
+    // (input.setFiles takes files only): there every file goes through the
+    // multi-file picker, and the page names each by its own name.
+    const path = (name) => join(name.startsWith('archive/') ? work : files, name);
+    const viaFolder = browserName === 'chromium';
+    const picked = cases.filter(([name]) => !viaFolder || !name.startsWith('archive/')).map(([name]) => path(name));
+    await (await page.$('input#files')).uploadFile(...picked);
+    if (viaFolder) await (await page.$('input#folder')).uploadFile(folder);
+    const shown = new Map(cases.map(([name, from]) => [viaFolder ? name : name.split('/').pop(), from]));
+    await page.waitForFunction((n) => document.body.dataset.idle === 'true' &&
+      document.querySelectorAll('.result[data-status]').length === n, {timeout: 60000}, cases.length);
+
+    const rows = await page.$$eval('.result', (list) => list.map((row) => ({
+      name: row.dataset.name, status: row.dataset.status,
+      messages: row.querySelector('.messages').textContent,
+      href: row.querySelector('a.wav[download]')?.href ?? null,
+      download: row.querySelector('a.wav[download]')?.getAttribute('download') ?? null,
+      audio: row.querySelector('audio') !== null,
+    })));
+    assert.deepEqual(rows.map((r) => r.name).sort(), [...shown.keys()].sort(), `${what}: one row per file`);
+    for (const row of rows) {
+      const e = native(row.name, shown.get(row.name));
+      assert.equal(row.status, String(e.status), `${what}: status of ${row.name}`);
+      assert.equal(row.messages, e.stderr, `${what}: messages of ${row.name}`);
+      assert.equal(row.href !== null && row.audio, e.wav !== null, `${what}: output of ${row.name}`);
+      if (!e.wav) continue;
+      assert.equal(row.download, row.name.split('/').pop() + '.wav', `${what}: download name of ${row.name}`);
+      assert.ok((await bytesOf(page, row.href)).equals(e.wav), `${what}: WAV bytes of ${row.name}`);
+    }
+
+    // The bar ends full, at the bytes of all the files.
+    const total = [...shown.values()].reduce((sum, from) => sum + statSync(source(from)).size, 0);
+    assert.deepEqual(await page.$eval('progress#progress', (bar) => [bar.value, bar.max]), [total, total],
+                     `${what}: progress`);
+    console.log(`${what}: results checked`);
+    // Every player loads its WAV: duration = frames / rate of the header.
+    const durations = await page.$$eval('.result', (list) => Promise.all(list.map(async (row) => {
+      const audio = row.querySelector('audio');
+      if (!audio) return null;
+      if (audio.readyState < 1) {
+        await new Promise((ok, fail) => {
+          audio.onloadedmetadata = ok;
+          audio.onerror = ok;
+          setTimeout(() => fail(new Error(`${row.dataset.name}: no metadata (readyState ${audio.readyState})`)), 15000);
+          audio.load();  // a browser may put off a player's preload
+        });
+      }
+      return [row.dataset.name, audio.error ? `error ${audio.error.code}` : audio.duration];
+    })));
+    for (const [name, duration] of durations.filter(Boolean)) {
+      const wav = expected.get(name).wav;
+      const seconds = wav.readUInt32LE(40) / wav.readUInt16LE(32) / wav.readUInt32LE(24);
+      // A WAV without frames: Firefox's player refuses it (no media), Chromium's shows 0 s.
+      if (seconds === 0 && browserName === 'firefox' && duration === 'error 4') continue;
+      assert.ok(Math.abs(duration - seconds) < 0.002, `${what}: duration of ${name}: ${duration} s, not ${seconds} s`);
+    }
+
+    await page.click('button#zip');
+    await page.waitForSelector('a#zip-file[href^="blob:"]');
+    const zip = unzip(await bytesOf(page, await page.$eval('a#zip-file', (a) => a.href)));
+    const outputs = [...shown].filter(([name, from]) => native(name, from).wav).map(([name]) => name + '.wav');
+    assert.deepEqual([...zip.keys()].sort(), outputs.sort(), `${what}: ZIP entries`);
+    for (const [entry, bytes] of zip) {
+      assert.ok(bytes.equals(expected.get(entry.slice(0, -4)).wav), `${what}: ZIP bytes of ${entry}`);
+    }
+
+    if (screenshot && browserName === 'chromium' && address.startsWith('file:')) {
+      await page.setViewport({width: 820, height: 900});
+      await page.screenshot({path: screenshot, fullPage: true});
+    }
+    // Cancel as soon as files are chosen again (a listener that runs after
+    // the page's own): the first file is in the worker, the rest queued; all
+    // are marked cancelled, without a status; then the page is idle, and a
+    // new choice converts with a new worker.
+    await page.click('button#clear');
+    await page.$eval('input#files', (input) => input.addEventListener('change',
+      () => document.querySelector('button#cancel').click(), {once: true}));
+    await (await page.$('input#files')).uploadFile(...picked);
+    await page.waitForSelector('body[data-idle="true"]');
+    const afterCancel = await page.$$eval('.result', (list) => list.map((row) =>
+      [row.dataset.status ?? null, row.dataset.cancelled ?? null, row.querySelector('.notes').textContent]));
+    assert.equal(afterCancel.length, picked.length, `${what}: rows after Cancel`);
+    for (const row of afterCancel) {
+      assert.deepEqual(row, [null, 'true', 'Cancelled: not converted.'], `${what}: a row after Cancel`);
+    }
+    await (await page.$('input#files')).uploadFile(path(cases[1][0]));
+    await page.waitForFunction(() => document.body.dataset.idle === 'true' &&
+      document.querySelectorAll('.result[data-status]').length === document.querySelectorAll('.result:not([data-cancelled])').length);
+    const again = await page.$eval('.result:last-child', (row) =>
+      ({status: row.dataset.status, href: row.querySelector('a.wav').href}));
+    assert.equal(again.status, '0', `${what}: a conversion after Cancel`);
+    assert.ok((await bytesOf(page, again.href)).equals(native(path(cases[1][0]).split('/').pop(), cases[1][1]).wav),
+              `${what}: WAV bytes after Cancel`);
+
+    // Only the page itself is loaded, and blob: (its worker, outputs) or
+    // data: (the browser's own player icons) URLs; nothing leaves the page.
+    const outside = requests.filter((url) => url !== address && !/^(blob|data):/.test(url));
+    assert.deepEqual(outside, [], `${what}: requests`);
+    // (Chromium's own services, which it calls whatever the page does, are
+    // left out: its clock, component updates and accounts.)
+    const own = /^(GET|POST|CONNECT) (http:\/\/)?([a-z0-9-]+\.)*(google\.com|googleapis\.com|gvt1\.com|gstatic\.com)(:443)?( |\/|$)/;
+    assert.deepEqual(seen.filter((line) => !own.test(line)), address === served ? ['GET /aifconv.html'] : [],
+                     `${what}: requests the server saw`);
+    assert.deepEqual(problems, [], `${what}: console`);
+    console.log(`ok: ${what} (${cases.length} files${viaFolder ? ', a folder' : ''}, ${zip.size} in the ZIP, ${requests.length} requests, all local)`);
+  } finally {
+    await browser.close();
+  }
+}
+
+let failed = 0;
+for (const browserName of (process.env.AIFCONV_BROWSERS || 'chromium firefox').split(' ')) {
+  for (const address of [pathToFileURL(pagePath).href, served]) {
+    try {
+      await check(browserName, address);
+    } catch (error) {
+      failed++;
+      console.log(`FAILED: ${browserName} ${address}\n${error.stack}`);
+    }
+  }
+}
+server.close();
+process.exit(failed ? 1 : 0);

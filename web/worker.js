@@ -1,0 +1,167 @@
+// The page's worker: it owns the converter and runs one conversion at a time.
+// Messages (plain objects):
+//   in:  {type: 'convert', id, name, file}   name: the path inside the selection
+//   out: {type: 'progress', id, read}        input bytes read so far
+//        {type: 'done', id, status, messages, notes, wav, picture, lost}
+// `messages` is the converter's standard error, verbatim; `notes` are the
+// few failures only the page can have (a file the browser cannot read,
+// memory), each a line saying so; `wav` (a Blob) only for status 0, and
+// `picture`, an SVG Blob of the waveform drawn from the output's samples;
+// `lost` when the worker cannot go on (the page then starts a new one).
+// The output never stays in the WebAssembly memory: each write of the
+// converter is copied to a staging buffer that becomes a Blob when full.
+// A conversion runs to its end once started (the converter is synchronous),
+// so the page cancels one by ending this worker and starting a new one.
+'use strict';
+
+const kStageBytes = 32 << 20;  // fewer, larger Blobs: each costs a round trip to the browser
+const kColumns = 240;
+const kPictureHeight = 48;
+const kProgressMs = 100;
+
+let lines = [];
+const ready = createConverter({printErr: (line) => lines.push(line), print: (line) => lines.push(line)});
+let stage = null;
+
+// Min and max of the samples (all channels) per column of the picture, from
+// the bytes of the WAV output as they are written.
+class Waveform {
+  constructor() {
+    this.header = new Uint8Array(44);
+    this.samples = 0;
+    this.perColumn = 0;
+    this.low = new Int16Array(kColumns);
+    this.high = new Int16Array(kColumns);
+  }
+  add(bytes, position) {
+    let start = 0;
+    if (position < 44) {
+      start = Math.min(bytes.length, 44 - position);
+      this.header.set(bytes.subarray(0, start), position);
+      if (position + start === 44) {
+        const view = new DataView(this.header.buffer);
+        this.samples = Math.floor(view.getUint32(40, true) / 2);
+        this.perColumn = Math.max(1, Math.ceil(this.samples / kColumns));
+      }
+    }
+    let offset = position + start - 44;
+    if (start >= bytes.length || this.perColumn === 0) return;
+    if (offset & 1) start++, offset++;  // a sample split between writes is left out
+    const count = (bytes.length - start) >> 1;
+    const at = bytes.byteOffset + start;
+    const values = at & 1 ? new Int16Array(bytes.slice(start, start + 2 * count).buffer)
+                          : new Int16Array(bytes.buffer, at, count);
+    let s = offset >> 1;
+    let i = 0;
+    while (i < count) {
+      const column = Math.floor(s / this.perColumn);
+      const end = Math.min(count, i + (column + 1) * this.perColumn - s);
+      let low = this.low[column], high = this.high[column];
+      for (let k = i; k < end; k++) {
+        const v = values[k];
+        if (v < low) low = v;
+        if (v > high) high = v;
+      }
+      this.low[column] = low;
+      this.high[column] = high;
+      s += end - i;
+      i = end;
+    }
+  }
+  // One vertical stroke per column, from min to max.
+  picture() {
+    const columns = Math.min(kColumns, Math.ceil(this.samples / this.perColumn) || 0);
+    const y = (v) => ((32768 - v) * kPictureHeight / 65536).toFixed(1);
+    let path = '';
+    for (let c = 0; c < columns; c++) {
+      path += `M${c + 0.5} ${y(this.high[c])}V${Math.max(+y(this.low[c]), +y(this.high[c]) + 0.5)}`;
+    }
+    const svg = `<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 ${Math.max(1, columns)} ${kPictureHeight}" ` +
+                `preserveAspectRatio="none"><path d="${path}" stroke="#1f5fa8" stroke-width="1" fill="none"/></svg>`;
+    return new Blob([svg], {type: 'image/svg+xml'});
+  }
+}
+
+// Where PAGEFS sends the output and the input's progress.
+class Sink {
+  constructor(id) {
+    this.id = id;
+    this.notes = [];
+    this.lastProgress = 0;
+    this.reset();
+  }
+  reset() {
+    this.parts = [];
+    this.fill = 0;
+    this.wave = new Waveform();
+  }
+  write(bytes, position) {
+    try {
+      this.wave.add(bytes, position);
+      let done = 0;
+      while (done < bytes.length) {
+        const take = Math.min(bytes.length - done, kStageBytes - this.fill);
+        stage.set(bytes.subarray(done, done + take), this.fill);
+        this.fill += take;
+        done += take;
+        if (this.fill === kStageBytes) this.flush();
+      }
+      return true;
+    } catch (e) {
+      this.notes.push(`The browser ran out of memory for this output (${e.name}); nothing was kept.`);
+      return false;
+    }
+  }
+  flush() {
+    if (this.fill > 0) this.parts.push(new Blob([stage.subarray(0, this.fill)]));
+    this.fill = 0;
+  }
+  read(upTo) {
+    const now = performance.now();
+    if (now - this.lastProgress < kProgressMs) return;
+    this.lastProgress = now;
+    postMessage({type: 'progress', id: this.id, read: upTo});
+  }
+  readFailed(e) {
+    this.notes.push(`The browser could not read this file (${e.name}).`);
+  }
+}
+
+function convert(module, {id, name, file}) {
+  if (!stage) stage = new Uint8Array(kStageBytes);
+  const FS = module.FS;
+  const sink = new Sink(id);
+  lines = [];
+  FS.mkdirTree('/selection');
+  FS.mount(module.PAGEFS, {input: {name, data: file}, sink}, '/selection');
+  FS.chdir('/selection');
+  let status;
+  try {
+    status = module.ccall('aifconv_convert', 'number', ['string', 'string'], [name, name + '.wav']);
+  } catch (e) {
+    // The converter stopped (it never should): this worker's state is lost;
+    // the page starts a new one for the next file.
+    const notes = [...sink.notes, `The converter stopped in the browser (${e.name || e}); nothing was kept.`];
+    postMessage({type: 'done', id, status: 1, messages: lines.map((line) => line + '\n').join(''), notes,
+                 wav: null, picture: null, lost: true});
+    close();
+    return;
+  }
+  FS.chdir('/');
+  FS.unmount('/selection');
+  let wav = null, picture = null;
+  if (status === 0) {
+    sink.flush();
+    wav = new Blob(sink.parts, {type: 'audio/wav'});
+    picture = sink.wave.picture();
+  }
+  sink.parts = [];
+  const messages = lines.map((line) => line + '\n').join('');
+  postMessage({type: 'done', id, status, messages, notes: sink.notes, wav, picture});
+}
+
+onmessage = (event) => {
+  const message = event.data;
+  if (message.type !== 'convert') return;
+  ready.then((module) => convert(module, message));
+};
