@@ -40,16 +40,16 @@ const cases = [
   ['tone-ima4.aifc', 'examples/tone-ima4.aifc', 0, null],                      // ima4, stereo
   ['tone-sdx2.aifc', 'examples/tone-sdx2.aifc', 0, null],                      // SDX2, mono
   // the folder
-  ['archive/ima4-mono', 'corpus/ima4-mono', 0, null],
-  ['archive/disc 2/sdx2-stereo', 'corpus/sdx2-stereo', 0, null],
-  ['archive/disc 2/ima4-stereo.aiff', 'corpus/ima4-stereo', 0, null],
-  ['archive/unhandled-and-name', 'corpus/unhandled-and-name', 0, 'warning: unhandled chunk NAME (size=3)'],
-  ['archive/fractional-rate', 'corpus/fractional-rate', 0, 'warning, freq = '],
-  ['archive/truncated-ssnd', 'corpus/truncated-ssnd', 0,
+  ['archive/ima4-mono', 'corpus/ok-ima4-mono', 0, null],
+  ['archive/disc 2/sdx2-stereo', 'corpus/ok-sdx2-stereo', 0, null],
+  ['archive/disc 2/ima4-stereo.aiff', 'corpus/ok-ima4-stereo', 0, null],
+  ['archive/unhandled-and-name', 'corpus/ok-unhandled-and-name', 0, 'warning: unhandled chunk NAME (size=3)'],
+  ['archive/fractional-rate', 'corpus/ok-fractional-rate', 0, 'warning, freq = '],
+  ['archive/truncated-ssnd', 'corpus/ok-truncated-ssnd', 0,
    'warning - bad size in SSND, the output file will probably be wrong'],
-  ['archive/plain-aiff', 'corpus/plain-aiff', 1, 'only AIFC handled'],
-  ['archive/disc 2/three-channels', 'corpus/three-channels', 1, 'only 1 or 2 channels handled'],
-  ['archive/truncated-sdx2', 'corpus/truncated-sdx2', 1, "archive/truncated-sdx2: bad sound file, can't load"],
+  ['archive/plain-aiff', 'corpus/refused-plain-aiff', 1, 'only AIFC handled'],
+  ['archive/disc 2/three-channels', 'corpus/refused-three-channels', 1, 'only 1 or 2 channels handled'],
+  ['archive/truncated-sdx2', 'corpus/refused-truncated-sdx2', 1, "archive/truncated-sdx2: bad sound file, can't load"],
   ['archive/notes.txt', 'README.md', 1, "archive/notes.txt: bad sound file, can't load"],
 ];
 const source = (from) => (from.startsWith('corpus/') ? join(work, from) : join(root, from));
