@@ -1,0 +1,226 @@
+#!/usr/bin/env bash
+# The README's batch recipes, run exactly as printed (each read from the
+# README by its "<!-- recipe: NAME -->" marker) on generated archive trees:
+# every output must be byte for byte what a single run of the converter gives,
+# a refused file must have no output and be listed with the converter's own
+# messages, and the source tree must be unchanged. The GNU parallel recipe is
+# also stopped halfway (SIGINT, as Ctrl-C sends it, then SIGTERM) and resumed:
+# after the stop no output is partial, after the resume all are there, and
+# the files finished before the stop were not converted again. The recipes
+# for several machines run through parallel's --ssh with tests/fake_ssh.sh,
+# which runs the "remote" command here, so the transfer and return run too.
+#
+# Usage: batch_test.sh README AIFCONV MAKE_BATCH_TREE WORK_DIR
+# Exits 77 (skipped) when GNU parallel or rsync is not installed.
+set -u
+readme=$1 work=$4
+aifconv=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+make_tree=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
+here=$(cd "$(dirname "$0")" && pwd)
+for tool in parallel rsync perl; do
+  command -v "$tool" >/dev/null || { echo "$tool is not installed: skipped"; exit 77; }
+done
+
+rm -rf "$work"
+mkdir -p "$work/bin" "$work/home"
+ln -s "$aifconv" "$work/bin/aifconv"
+# Nothing from the tester's home or settings: parallel keeps its files in
+# the test's own home, and no PARALLEL options come in from outside.
+export PATH="$work/bin:$PATH" HOME="$work/home"
+unset PARALLEL PARALLEL_HOME
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# The recipe NAME of the README: the indented block after its marker.
+recipe() {
+  awk -v name="$1" '$0 == "<!-- recipe: " name " -->" { on = 1; next }
+                    on && /^    / { print substr($0, 5); next }
+                    on { exit }' "$readme" >"$work/$1.sh"
+  [ -s "$work/$1.sh" ] || { echo "no recipe $1 in $readme"; exit 1; }
+}
+for r in beside mirror-xargs mirror-parallel shared-ssh transfer-ssh; do recipe "$r"; done
+
+# Every file and folder under a tree with its type, mode and size, and every
+# file's content digest: equal snapshots mean the tree was left as it was.
+snapshot() {
+  (cd "$1" && find . -printf '%y %m %s %p\0' | sort -z && find . -type f -print0 | sort -z | xargs -0 sha256sum)
+}
+
+# A source tree (archive/ under DIR) of COUNT plain files and the odd ones,
+# made read-only, with what a single run of the converter gives for each
+# sound file: DIR/ref/F.wav, F.status and F.block (the refusal list entry).
+make_case() {
+  local dir=$1 count=$2 f
+  mkdir -p "$dir"
+  "$make_tree" "$dir/archive" "$count" || exit 1
+  (cd "$dir/archive" && find . -type d -printf '../ref/%P\0' | xargs -0 mkdir -p)
+  (cd "$dir/archive" && find . -type f \( -iname '*.aif' -o -iname '*.aiff' -o -iname '*.aifc' \) -printf '%P\0' |
+     LC_ALL=C sort -z) >"$dir/list"
+  while IFS= read -r -d '' f; do
+    (cd "$dir" && aifconv "archive/$f" "ref/$f.wav" 2>"ref/$f.err"; echo $? >"ref/$f.status")
+    case $(cat "$dir/ref/$f.status") in 0) continue ;; 1) ;; *) echo "cannot run the converter"; exit 1 ;; esac
+    { printf '%s\n' "archive/$f"; sed 's/^/    /' "$dir/ref/$f.err"; } >"$dir/ref/$f.block"
+  done <"$dir/list"
+  chmod -R a-w "$dir/archive"
+  snapshot "$dir/archive" >"$dir/source.snapshot"
+}
+
+# True when TEXT_FILE holds each of the given files' content exactly once and
+# nothing else (in any order).
+holds_each_once() {
+  perl -e 'local $/; open my $r, "<", shift or die; my $all = <$r>; my $total = 0;
+           for my $name (@ARGV) { open my $b, "<", $name or die; my $x = <$b>; $total += length $x;
+             my $n = () = $all =~ /\Q$x\E/g; if ($n != 1) { print "found $n times: $x"; exit 1 } }
+           if ($total != length $all) { print "other text besides:\n$all"; exit 1 }' "$@"
+}
+
+# The outputs under OUT, named after the inputs (F.wav for archive/F), and
+# the refusal list LIST, against the single runs of the case in DIR.
+check_outputs() {
+  local dir=$1 out=$2 list=$3 what=$4 f converted=0 blocks=()
+  while IFS= read -r -d '' f; do
+    if [ "$(cat "$dir/ref/$f.status")" = 0 ]; then
+      converted=$((converted + 1))
+      cmp -s "$dir/ref/$f.wav" "$out/$f.wav" || fail "$what: output of $f missing or not that of a single run"
+    else
+      [ ! -e "$out/$f.wav" ] || fail "$what: an output for the refused $f"
+      blocks+=("$dir/ref/$f.block")
+    fi
+  done <"$dir/list"
+  local n
+  n=$(find "$out" -type f -printf x | wc -c)
+  [ "$n" = "$converted" ] || fail "$what: $n files under the output folder, $converted conversions"
+  [ ${#blocks[@]} -gt 0 ] || fail "$what: the case has no refused file"
+  holds_each_once "$list" "${blocks[@]}" || fail "$what: the refusal list is not one entry per refused file"
+  snapshot "$dir/archive" | cmp -s - "$dir/source.snapshot" || fail "$what: the source tree changed"
+}
+
+# True when FILE holds TEXT.
+contains() { perl -e 'local $/; open my $f, "<", $ARGV[0] or die; exit(index(<$f>, $ARGV[1]) < 0)' "$1" "$2"; }
+
+# How many of the case's files the converter refuses.
+refused_count() { find "$1/ref" -name "*.block" -printf x | wc -c; }
+
+# Runs a recipe in DIR (its standard error in DIR/NAME.err); prints its status.
+run_recipe() {
+  (cd "$1" && bash "$work/$2.sh" 2>"$1/$2.err"; echo $?)
+}
+
+echo "== generating the trees and the single runs ($SECONDS s)"
+make_case "$work/big" 300   # the xargs recipes
+make_case "$work/small" 20  # GNU parallel: a few seconds of its own per hundred jobs
+make_case "$work/tiny" 0    # several machines: the odd names and refused files alone
+
+echo "== beside the input (xargs), on a writable copy ($SECONDS s)"
+beside=$work/beside
+mkdir -p "$beside" && cp -a "$work/big/archive" "$beside/archive" && chmod -R u+w "$beside/archive"
+status=$(run_recipe "$beside" beside)
+[ "$status" = 123 ] || fail "beside: xargs status $status, not 123"
+expected_new=0
+while IFS= read -r -d '' f; do
+  case $f in *.aifc | *.aiff) ;; *) continue ;; esac  # the recipe's own selection
+  if [ "$(cat "$work/big/ref/$f.status")" = 0 ]; then
+    expected_new=$((expected_new + 1))
+    cmp -s "$work/big/ref/$f.wav" "$beside/archive/$f.wav" || fail "beside: output of $f"
+  else
+    [ ! -e "$beside/archive/$f.wav" ] || fail "beside: an output for the refused $f"
+    contains "$beside/beside.err" "failed: archive/$f"$'\n' || fail "beside: $f not named as failed"
+  fi
+done <"$work/big/list"
+n=$(( $(find "$beside/archive" -type f -printf x | wc -c) - $(find "$work/big/archive" -type f -printf x | wc -c) ))
+[ "$n" = "$expected_new" ] || fail "beside: $n new files, $expected_new conversions"
+
+echo "== mirror tree (xargs) ($SECONDS s)"
+status=$(run_recipe "$work/big" mirror-xargs)
+[ "$status" = 0 ] || fail "mirror-xargs: status $status"
+check_outputs "$work/big" "$work/big/wav" "$work/big/refused.txt" mirror-xargs
+
+echo "== mirror tree (GNU parallel) ($SECONDS s)"
+status=$(run_recipe "$work/small" mirror-parallel)
+[ "$status" = "$(refused_count "$work/small")" ] || fail "mirror-parallel: status $status, not the number refused"
+check_outputs "$work/small" "$work/small/wav" "$work/small/refused.txt" mirror-parallel
+grep -q '%' "$work/small/mirror-parallel.err" || fail "mirror-parallel: no progress bar"
+
+# The inode and modification time of each output whose job the job log
+# records as finished (job N converts the N-th file of the sorted list), or
+# of those listed in FILE (a previous result).
+finished_outputs() {
+  local dir=$1 seqs i=0 f
+  if [ $# -gt 1 ]; then seqs=$(cut -d' ' -f1 "$2"); else
+    seqs=$(awk -F'\t' 'NR > 1 && $7 == 0 { print $1 }' "$dir/wav.joblog"); fi
+  while IFS= read -r -d '' f; do
+    i=$((i + 1))
+    grep -qx "$i" <<<"$seqs" && echo "$i $(stat -c '%i %y' "$dir/wav/$f.wav")"
+  done <"$dir/list"
+}
+
+# Stopped halfway by SIGNAL, then the same command again.
+stop_and_resume() {
+  local sig=$1 dir=$work/small what="stopped by SIG$1" total ppid="" jobs=0
+  rm -rf "$dir/wav" "$dir/wav.joblog" "$dir/refused.txt"
+  total=$(tr -cd '\0' <"$dir/list" | wc -c)
+  (cd "$dir" && exec bash "$work/mirror-parallel.sh" 2>/dev/null) &
+  local shell=$!
+  # parallel is a child of the recipe's shell; stop it once a third of the
+  # jobs are done.
+  for _ in $(seq 600); do
+    [ -n "$ppid" ] || ppid=$(ps -o pid=,comm= --ppid "$shell" | awk '$2 == "parallel" { print $1 }')
+    [ -f "$dir/wav.joblog" ] && jobs=$(($(wc -l <"$dir/wav.joblog") - 1))
+    [ -n "$ppid" ] && [ "$jobs" -ge $((total / 3)) ] && break
+    sleep 0.05
+  done
+  [ -n "$ppid" ] || { fail "$what: parallel not found"; wait "$shell"; return; }
+  kill -"$sig" "$ppid"
+  wait "$shell"
+  # Nothing may go on writing after the stop: no process left in the folder.
+  local p
+  for p in /proc/[0-9]*; do
+    [ "$(readlink "$p/cwd" 2>/dev/null)" = "$dir" ] && fail "$what: process ${p#/proc/} still running"
+  done
+  local done_before=0 f
+  while IFS= read -r -d '' f; do
+    if [ -e "$dir/wav/$f.wav" ]; then
+      done_before=$((done_before + 1))
+      cmp -s "$dir/ref/$f.wav" "$dir/wav/$f.wav" || fail "$what: partial or wrong output $f after the stop"
+    fi
+  done <"$dir/list"
+  [ "$done_before" -gt 0 ] && [ "$done_before" -lt $((total - $(refused_count "$dir"))) ] ||
+    fail "$what: $done_before of $total done at the stop, not a part"
+  finished_outputs "$dir" >"$dir/before-resume"
+  [ -s "$dir/before-resume" ] || fail "$what: no job finished before the stop"
+  status=$(run_recipe "$dir" mirror-parallel)
+  [ "$status" = "$(refused_count "$dir")" ] || fail "$what: status $status after the resume"
+  check_outputs "$dir" "$dir/wav" "$dir/refused.txt" "$what, resumed"
+  # The outputs of the jobs finished before the stop are the same files, not
+  # written again, and the job log has one success per file.
+  finished_outputs "$dir" "$dir/before-resume" >"$dir/after-resume"
+  cmp -s "$dir/before-resume" "$dir/after-resume" || fail "$what: files done before the stop were converted again"
+  [ -z "$(awk -F'\t' 'NR > 1 && $7 == 0 { print $1 }' "$dir/wav.joblog" | sort | uniq -d)" ] ||
+    fail "$what: a job succeeded twice"
+  echo "$what: $done_before of $total outputs done at the stop"
+}
+echo "== GNU parallel stopped and resumed ($SECONDS s)"
+stop_and_resume INT
+stop_and_resume TERM
+
+# The recipes for several machines: parallel's --ssh (through the PARALLEL
+# variable, so that the recipe runs as printed) names the stand-in.
+export PARALLEL="--ssh $here/fake_ssh.sh" FAKE_SSH_HOME="$work/hosts" FAKE_SSH_LOG="$work/ssh.log"
+for r in shared-ssh transfer-ssh; do
+  echo "== $r ($SECONDS s)"
+  dir=$work/tiny
+  rm -rf "$dir/wav" "$dir/wav.joblog" "$dir/refused.txt" "$work/hosts" "$FAKE_SSH_LOG"
+  status=$(run_recipe "$dir" "$r")
+  [ "$status" = "$(refused_count "$dir")" ] || { fail "$r: status $status"; head -n 20 "$dir/$r.err"; }
+  check_outputs "$dir" "$dir/wav" "$dir/refused.txt" "$r"
+  for host in alpha beta; do
+    awk -F'\t' -v h="$host" '$2 == h' "$dir/wav.joblog" | grep -q . || fail "$r: no job ran on $host"
+  done
+  if [ "$r" = transfer-ssh ]; then
+    # The files went to the remote homes and were cleaned up there.
+    [ -z "$(find "$work/hosts" -type f -name '*.aif*' | head -n 1)" ] || fail "$r: files left on a remote"
+  fi
+done
+
+[ "$failures" = 0 ] || { echo "$failures failures"; exit 1; }
+echo "all batch recipes passed"
