@@ -47,51 +47,67 @@ snapshot() {
 }
 
 # A source tree (archive/ under DIR) of COUNT plain files and the odd ones,
-# made read-only, with what a single run of the converter gives for each
-# sound file: DIR/ref/F.wav, F.status and F.block (the refusal list entry).
+# made read-only, and what a single run of the converter gives for each
+# sound file F: DIR/ref/wav/F.wav when it converts, DIR/ref/refused/F (its
+# entry in a refusal list) when it is refused. DIR/list: the sound files,
+# sorted as the recipes sort them.
 make_case() {
-  local dir=$1 count=$2 f
+  local dir=$1 count=$2 f status
   mkdir -p "$dir"
   "$make_tree" "$dir/archive" "$count" || exit 1
-  (cd "$dir/archive" && find . -type d -printf '../ref/%P\0' | xargs -0 mkdir -p)
+  (cd "$dir/archive" && find . -type d -printf '../ref/wav/%P\0../ref/refused/%P\0' | xargs -0 mkdir -p)
   (cd "$dir/archive" && find . -type f \( -iname '*.aif' -o -iname '*.aiff' -o -iname '*.aifc' \) -printf '%P\0' |
      LC_ALL=C sort -z) >"$dir/list"
+  cd "$dir"
   while IFS= read -r -d '' f; do
-    (cd "$dir" && aifconv "archive/$f" "ref/$f.wav" 2>"ref/$f.err"; echo $? >"ref/$f.status")
-    case $(cat "$dir/ref/$f.status") in 0) continue ;; 1) ;; *) echo "cannot run the converter"; exit 1 ;; esac
-    { printf '%s\n' "archive/$f"; sed 's/^/    /' "$dir/ref/$f.err"; } >"$dir/ref/$f.block"
-  done <"$dir/list"
+    aifconv "archive/$f" "ref/wav/$f.wav" 2>ref/err
+    status=$?
+    case $status in
+      0) ;;
+      1) { printf '%s\n' "archive/$f"; sed 's/^/    /' ref/err; } >"ref/refused/$f" ;;
+      *) echo "cannot run the converter ($status)"; exit 1 ;;
+    esac
+  done <list
+  cd - >/dev/null
+  find "$dir/ref/wav" -type d -empty -delete
   chmod -R a-w "$dir/archive"
   snapshot "$dir/archive" >"$dir/source.snapshot"
 }
 
-# True when TEXT_FILE holds each of the given files' content exactly once and
-# nothing else (in any order).
+# Compares the files under OUT with those under REF, in one pass: "all"
+# wants the same files with the same bytes; "part" wants each file of OUT to
+# be in REF with the same bytes (any may be missing). Prints what differs.
+compare_trees() {
+  perl -MFile::Find -e '
+    my ($ref, $out, $mode) = @ARGV; my $bad = 0;
+    sub files { my ($root) = @_; my %f;
+      find({ wanted => sub { $f{substr($File::Find::name, length($root) + 1)} = 1 if -f $_ }, no_chdir => 1 }, $root);
+      return \%f; }
+    sub bytes { local $/; open my $h, "<", $_[0] or return undef; binmode $h; my $b = <$h>; return $b // ""; }
+    my ($r, $o) = (files($ref), files($out));
+    for my $n (sort keys %$o) {
+      if (!$r->{$n}) { print "not a converted file: $n\n"; $bad = 1 }
+      elsif (bytes("$out/$n") ne bytes("$ref/$n")) { print "not what a single run gives: $n\n"; $bad = 1 } }
+    if ($mode eq "all") { for my $n (sort keys %$r) { if (!$o->{$n}) { print "missing: $n\n"; $bad = 1 } } }
+    print scalar(keys %$o), "\n"; exit $bad;' "$@"
+}
+
+# True when TEXT_FILE holds the content of each file under DIR exactly once,
+# in any order, and nothing else.
 holds_each_once() {
-  perl -e 'local $/; open my $r, "<", shift or die; my $all = <$r>; my $total = 0;
-           for my $name (@ARGV) { open my $b, "<", $name or die; my $x = <$b>; $total += length $x;
-             my $n = () = $all =~ /\Q$x\E/g; if ($n != 1) { print "found $n times: $x"; exit 1 } }
-           if ($total != length $all) { print "other text besides:\n$all"; exit 1 }' "$@"
+  perl -MFile::Find -e 'local $/; open my $r, "<", $ARGV[0] or die; my $all = <$r>; my $total = 0; my $bad = 0;
+    find({ wanted => sub { return unless -f $_; open my $b, "<", $_ or die; my $x = <$b>; $total += length $x;
+      my $n = () = $all =~ /\Q$x\E/g; if ($n != 1) { print "found $n times: $x"; $bad = 1 } }, no_chdir => 1 }, $ARGV[1]);
+    if (!$bad && $total != length $all) { print "other text besides:\n$all"; $bad = 1 } exit $bad;' "$1" "$2"
 }
 
 # The outputs under OUT, named after the inputs (F.wav for archive/F), and
 # the refusal list LIST, against the single runs of the case in DIR.
 check_outputs() {
-  local dir=$1 out=$2 list=$3 what=$4 f converted=0 blocks=()
-  while IFS= read -r -d '' f; do
-    if [ "$(cat "$dir/ref/$f.status")" = 0 ]; then
-      converted=$((converted + 1))
-      cmp -s "$dir/ref/$f.wav" "$out/$f.wav" || fail "$what: output of $f missing or not that of a single run"
-    else
-      [ ! -e "$out/$f.wav" ] || fail "$what: an output for the refused $f"
-      blocks+=("$dir/ref/$f.block")
-    fi
-  done <"$dir/list"
-  local n
-  n=$(find "$out" -type f -printf x | wc -c)
-  [ "$n" = "$converted" ] || fail "$what: $n files under the output folder, $converted conversions"
-  [ ${#blocks[@]} -gt 0 ] || fail "$what: the case has no refused file"
-  holds_each_once "$list" "${blocks[@]}" || fail "$what: the refusal list is not one entry per refused file"
+  local dir=$1 out=$2 list=$3 what=$4
+  compare_trees "$dir/ref/wav" "$out" all >"$dir/compare" || { fail "$what: outputs"; cat "$dir/compare"; }
+  [ -n "$(find "$dir/ref/refused" -type f -print -quit)" ] || fail "$what: the case has no refused file"
+  holds_each_once "$list" "$dir/ref/refused" || fail "$what: the refusal list is not one entry per refused file"
   snapshot "$dir/archive" | cmp -s - "$dir/source.snapshot" || fail "$what: the source tree changed"
 }
 
@@ -99,7 +115,7 @@ check_outputs() {
 contains() { perl -e 'local $/; open my $f, "<", $ARGV[0] or die; exit(index(<$f>, $ARGV[1]) < 0)' "$1" "$2"; }
 
 # How many of the case's files the converter refuses.
-refused_count() { find "$1/ref" -name "*.block" -printf x | wc -c; }
+refused_count() { find "$1/ref/refused" -type f -printf x | wc -c; }
 
 # Runs a recipe in DIR (its standard error in DIR/NAME.err); prints its status.
 run_recipe() {
@@ -107,28 +123,26 @@ run_recipe() {
 }
 
 echo "== generating the trees and the single runs ($SECONDS s)"
-make_case "$work/big" 300   # the xargs recipes
-make_case "$work/small" 20  # GNU parallel: a few seconds of its own per hundred jobs
+make_case "$work/big" 300   # mirror with xargs
+make_case "$work/small" 20  # beside, and GNU parallel (a few seconds of its own per hundred jobs)
 make_case "$work/tiny" 0    # several machines: the odd names and refused files alone
 
 echo "== beside the input (xargs), on a writable copy ($SECONDS s)"
+# Expected: the source, and beside each .aifc and .aiff file (the recipe's
+# selection) what a single run gives.
 beside=$work/beside
-mkdir -p "$beside" && cp -a "$work/big/archive" "$beside/archive" && chmod -R u+w "$beside/archive"
+mkdir -p "$beside/expected"
+cp -a "$work/small/archive" "$beside/archive" && chmod -R u+w "$beside/archive"
+cp -a "$work/small/archive/." "$beside/expected" && chmod -R u+w "$beside/expected"
+(cd "$work/small/ref/wav" && find . -type f \( -name '*.aifc.wav' -o -name '*.aiff.wav' \) -print0 |
+   xargs -0 cp --parents -t "$beside/expected")
 status=$(run_recipe "$beside" beside)
 [ "$status" = 123 ] || fail "beside: xargs status $status, not 123"
-expected_new=0
+compare_trees "$beside/expected" "$beside/archive" all >"$beside/compare" || { fail "beside: outputs"; cat "$beside/compare"; }
 while IFS= read -r -d '' f; do
-  case $f in *.aifc | *.aiff) ;; *) continue ;; esac  # the recipe's own selection
-  if [ "$(cat "$work/big/ref/$f.status")" = 0 ]; then
-    expected_new=$((expected_new + 1))
-    cmp -s "$work/big/ref/$f.wav" "$beside/archive/$f.wav" || fail "beside: output of $f"
-  else
-    [ ! -e "$beside/archive/$f.wav" ] || fail "beside: an output for the refused $f"
-    contains "$beside/beside.err" "failed: archive/$f"$'\n' || fail "beside: $f not named as failed"
-  fi
-done <"$work/big/list"
-n=$(( $(find "$beside/archive" -type f -printf x | wc -c) - $(find "$work/big/archive" -type f -printf x | wc -c) ))
-[ "$n" = "$expected_new" ] || fail "beside: $n new files, $expected_new conversions"
+  case $f in *.aifc | *.aiff) contains "$beside/beside.err" "failed: archive/$f"$'\n' ||
+    fail "beside: $f not named as failed" ;; esac
+done < <(cd "$work/small/ref/refused" && find . -type f -printf '%P\0')
 
 echo "== mirror tree (xargs) ($SECONDS s)"
 status=$(run_recipe "$work/big" mirror-xargs)
@@ -145,13 +159,12 @@ grep -q '%' "$work/small/mirror-parallel.err" || fail "mirror-parallel: no progr
 # records as finished (job N converts the N-th file of the sorted list), or
 # of those listed in FILE (a previous result).
 finished_outputs() {
-  local dir=$1 seqs i=0 f
+  local dir=$1 seqs files paths=() i
   if [ $# -gt 1 ]; then seqs=$(cut -d' ' -f1 "$2"); else
-    seqs=$(awk -F'\t' 'NR > 1 && $7 == 0 { print $1 }' "$dir/wav.joblog"); fi
-  while IFS= read -r -d '' f; do
-    i=$((i + 1))
-    grep -qx "$i" <<<"$seqs" && echo "$i $(stat -c '%i %y' "$dir/wav/$f.wav")"
-  done <"$dir/list"
+    seqs=$(awk -F'\t' 'NR > 1 && $7 == 0 { print $1 }' "$dir/wav.joblog" | sort -n); fi
+  mapfile -d '' files <"$dir/list"
+  for i in $seqs; do paths+=("$dir/wav/${files[i - 1]}.wav"); done
+  [ ${#paths[@]} -eq 0 ] || stat -c '%i %y' "${paths[@]}" | paste -d' ' <(echo "$seqs") -
 }
 
 # Stopped halfway by SIGNAL, then the same command again.
@@ -177,13 +190,9 @@ stop_and_resume() {
   for p in /proc/[0-9]*; do
     [ "$(readlink "$p/cwd" 2>/dev/null)" = "$dir" ] && fail "$what: process ${p#/proc/} still running"
   done
-  local done_before=0 f
-  while IFS= read -r -d '' f; do
-    if [ -e "$dir/wav/$f.wav" ]; then
-      done_before=$((done_before + 1))
-      cmp -s "$dir/ref/$f.wav" "$dir/wav/$f.wav" || fail "$what: partial or wrong output $f after the stop"
-    fi
-  done <"$dir/list"
+  local done_before
+  compare_trees "$dir/ref/wav" "$dir/wav" part >"$dir/compare" || { fail "$what: after the stop"; cat "$dir/compare"; }
+  done_before=$(tail -n 1 "$dir/compare")
   [ "$done_before" -gt 0 ] && [ "$done_before" -lt $((total - $(refused_count "$dir"))) ] ||
     fail "$what: $done_before of $total done at the stop, not a part"
   finished_outputs "$dir" >"$dir/before-resume"
