@@ -17,6 +17,7 @@ readme=$1 work=$4
 aifconv=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 make_tree=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
 here=$(cd "$(dirname "$0")" && pwd)
+[ -x "$3" ] || { echo "$3 is not built: skipped"; exit 77; }
 for tool in parallel rsync perl; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed: skipped"; exit 77; }
 done
