@@ -19,7 +19,8 @@
 # mirror by `xargs -P` running one `cp` per file, after the same one-pass
 # `mkdir` of the folders: a tool run once per file pays a process start per
 # file, and that is the least it can cost. The recipes run exactly as the
-# README prints them (read from it by their markers).
+# README prints them (read from it by their markers). A last row runs GNU
+# parallel as the recipe does but with `true` for each file: its own cost.
 set -euo pipefail
 build=$(cd "${1:?usage: bench/batch.sh BUILD_DIR [FILES] [RUNS] [WORK_DIR]}" && pwd)
 files=${2:-20000}
@@ -38,6 +39,12 @@ for r in mirror-xargs mirror-parallel; do
                     on { exit }' "$readme" >"$work/$r.sh"
   [ -s "$work/$r.sh" ] || { echo "no recipe $r in $readme"; exit 1; }
 done
+# What GNU parallel costs by itself: the recipe's own options and input, one
+# empty job (`true`) per file.
+cat >"$work/parallel-alone.sh" <<'EOF'
+find archive -type f \( -iname '*.aif' -o -iname '*.aif[cf]' \) -printf '%P\0' | LC_ALL=C sort -z |
+  parallel -0 --will-cite --bar --joblog wav.joblog --resume-failed true
+EOF
 cat >"$work/floor.sh" <<'EOF'
 find archive -type d -printf 'copy/%P\0' | xargs -0 mkdir -p
 find archive -type f \( -iname '*.aif' -o -iname '*.aif[cf]' \) -printf '%p\0copy/%P\0' |
@@ -62,13 +69,15 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 clean; bash mirror-xargs.sh 2>/dev/null || true  # warm the cache; check that it converts
 [ "$(find wav -type f -printf x | wc -c)" -gt 0 ] || { echo "the xargs recipe converted nothing"; exit 1; }
-: >floor.t; : >xargs.t; : >parallel.t; : >xargs.r; : >parallel.r
+: >floor.t; : >xargs.t; : >parallel.t; : >alone.t; : >xargs.r; : >parallel.r; : >alone.r
 for i in $(seq "$runs"); do
   clean; f=$(seconds floor.sh)
   clean; x=$(seconds mirror-xargs.sh)
   clean; p=$(seconds mirror-parallel.sh)
-  echo "round $i: floor $f s, xargs recipe $x s, GNU parallel recipe $p s"
-  echo "$f" >>floor.t; echo "$x" >>xargs.t; echo "$p" >>parallel.t
+  clean; a=$(seconds parallel-alone.sh)
+  echo "round $i: floor $f s, xargs recipe $x s, GNU parallel recipe $p s, GNU parallel alone $a s"
+  echo "$f" >>floor.t; echo "$x" >>xargs.t; echo "$p" >>parallel.t; echo "$a" >>alone.t
+  awk -v f="$f" -v c="$a" 'BEGIN { printf "%.3f\n", c / f }' >>alone.r
   awk -v f="$f" -v c="$x" 'BEGIN { printf "%.3f\n", c / f }' >>xargs.r
   awk -v f="$f" -v c="$p" 'BEGIN { printf "%.3f\n", c / f }' >>parallel.r
 done
@@ -79,3 +88,4 @@ row() { printf '%-28s %10.2f %12.0f %8s\n' "$1" "$(median <"$2")" "$(awk -v n="$
 row "floor: cp per file, xargs" floor.t "1.00"
 row "mirror recipe, xargs" xargs.t "$(median <xargs.r)"
 row "mirror recipe, GNU parallel" parallel.t "$(median <parallel.r)"
+row "GNU parallel alone (true)" alone.t "$(median <alone.r)"

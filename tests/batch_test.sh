@@ -125,7 +125,7 @@ run_recipe() {
 
 echo "== generating the trees and the single runs ($SECONDS s)"
 make_case "$work/big" 300   # mirror with xargs
-make_case "$work/small" 20  # beside, and GNU parallel (a few seconds of its own per hundred jobs)
+make_case "$work/small" 12  # beside, and GNU parallel (a few seconds of its own per hundred jobs)
 make_case "$work/tiny" 0    # several machines: the odd names and refused files alone
 
 echo "== beside the input (xargs), on a writable copy ($SECONDS s)"
