@@ -215,11 +215,11 @@ stop_and_resume TERM
 
 # The recipes for several machines: parallel's --ssh (through the PARALLEL
 # variable, so that the recipe runs as printed) names the stand-in.
-export PARALLEL="--ssh $here/fake_ssh.sh" FAKE_SSH_HOME="$work/hosts" FAKE_SSH_LOG="$work/ssh.log"
+export PARALLEL="--ssh $here/fake_ssh.sh" FAKE_SSH_HOME="$work/hosts"
 for r in shared-ssh transfer-ssh; do
   echo "== $r ($SECONDS s)"
   dir=$work/tiny
-  rm -rf "$dir/wav" "$dir/wav.joblog" "$dir/refused.txt" "$work/hosts" "$FAKE_SSH_LOG"
+  rm -rf "$dir/wav" "$dir/wav.joblog" "$dir/refused.txt" "$work/hosts"
   status=$(run_recipe "$dir" "$r")
   [ "$status" = "$(refused_count "$dir")" ] || { fail "$r: status $status"; head -n 20 "$dir/$r.err"; }
   check_outputs "$dir" "$dir/wav" "$dir/refused.txt" "$r"
