@@ -21,6 +21,7 @@
 # file, and that is the least it can cost. The recipes run exactly as the
 # README prints them (read from it by their markers). A last row runs GNU
 # parallel as the recipe does but with `true` for each file: its own cost.
+# BATCH_XARGS_ONLY=1 leaves out the two GNU parallel rows (the slow ones).
 set -euo pipefail
 build=$(cd "${1:?usage: bench/batch.sh BUILD_DIR [FILES] [RUNS] [WORK_DIR]}" && pwd)
 files=${2:-20000}
@@ -73,8 +74,11 @@ clean; bash mirror-xargs.sh 2>/dev/null || true  # warm the cache; check that it
 for i in $(seq "$runs"); do
   clean; f=$(seconds floor.sh)
   clean; x=$(seconds mirror-xargs.sh)
-  clean; p=$(seconds mirror-parallel.sh)
-  clean; a=$(seconds parallel-alone.sh)
+  p=nan a=nan
+  if [ -z "${BATCH_XARGS_ONLY:-}" ]; then
+    clean; p=$(seconds mirror-parallel.sh)
+    clean; a=$(seconds parallel-alone.sh)
+  fi
   echo "round $i: floor $f s, xargs recipe $x s, GNU parallel recipe $p s, GNU parallel alone $a s"
   echo "$f" >>floor.t; echo "$x" >>xargs.t; echo "$p" >>parallel.t; echo "$a" >>alone.t
   awk -v f="$f" -v c="$a" 'BEGIN { printf "%.3f\n", c / f }' >>alone.r
@@ -87,5 +91,7 @@ printf '%-28s %10s %12s %8s\n' "work ($n files, $runs rounds)" "median s" "files
 row() { printf '%-28s %10.2f %12.0f %8s\n' "$1" "$(median <"$2")" "$(awk -v n="$n" -v t="$(median <"$2")" 'BEGIN { print n / t }')" "$3"; }
 row "floor: cp per file, xargs" floor.t "1.00"
 row "mirror recipe, xargs" xargs.t "$(median <xargs.r)"
-row "mirror recipe, GNU parallel" parallel.t "$(median <parallel.r)"
-row "GNU parallel alone (true)" alone.t "$(median <alone.r)"
+if [ -z "${BATCH_XARGS_ONLY:-}" ]; then
+  row "mirror recipe, GNU parallel" parallel.t "$(median <parallel.r)"
+  row "GNU parallel alone (true)" alone.t "$(median <alone.r)"
+fi
