@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
                               "music/disc 1/",
                               "music/disc 1/it's \"here\"/",
                               "-dashed/",
-                              "\xc3\x9c" "bersicht/",
+                              "\303\234bersicht/",  // Ü
                               "deep/a/b/c/d/"};
   for (const char* d : dirs)
     if (*d) make_dir(root + "/" + std::string(d, std::char_traits<char>::length(d) - 1));
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
   Bytes cut = sound("SDX2", 2, 500);
   cut.resize(cut.size() / 2);
   write_file(root + "/music/disc 1/cut short.aifc", cut);
-  write_file(root + "/\xc3\x9c" "bersicht/strange codec.aifc", aifc(1, 4, "ulaw", repeat(0, 4)));
+  write_file(root + "/\303\234bersicht/strange codec.aifc", aifc(1, 4, "ulaw", repeat(0, 4)));
   write_file(root + "/deep/a/b/empty.aifc", Bytes());
   Bytes cut_named = sound("SDX2", 1, 300);
   cut_named.resize(cut_named.size() - 100);
