@@ -173,15 +173,18 @@ stop_and_resume() {
   local sig=$1 dir=$work/small what="stopped by SIG$1" total ppid="" jobs=0
   rm -rf "$dir/wav" "$dir/wav.joblog" "$dir/refused.txt"
   total=$(tr -cd '\0' <"$dir/list" | wc -c)
-  (cd "$dir" && exec bash "$work/mirror-parallel.sh" 2>/dev/null) &
+  # At most one job start every 20 ms (an option given through PARALLEL, so
+  # that the recipe runs as printed): a fast machine must not finish the
+  # few dozen jobs before the test has seen a third of them done.
+  (cd "$dir" && PARALLEL="--delay 0.02" exec bash "$work/mirror-parallel.sh" 2>/dev/null) &
   local shell=$!
   # parallel is a child of the recipe's shell; stop it once a third of the
   # jobs are done.
-  for _ in $(seq 600); do
+  for _ in $(seq 3000); do
     [ -n "$ppid" ] || ppid=$(ps -o pid=,comm= --ppid "$shell" | awk '$2 == "parallel" { print $1 }')
     [ -f "$dir/wav.joblog" ] && jobs=$(($(wc -l <"$dir/wav.joblog") - 1))
     [ -n "$ppid" ] && [ "$jobs" -ge $((total / 3)) ] && break
-    sleep 0.05
+    sleep 0.01
   done
   [ -n "$ppid" ] || { fail "$what: parallel not found"; wait "$shell"; return; }
   kill -"$sig" "$ppid"
