@@ -22,6 +22,8 @@ for tool in parallel rsync perl; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed: skipped"; exit 77; }
 done
 
+# The last run left its source trees read-only.
+[ ! -d "$work" ] || chmod -R u+w "$work"
 rm -rf "$work"
 mkdir -p "$work/bin" "$work/home"
 ln -s "$aifconv" "$work/bin/aifconv"
