@@ -9,7 +9,7 @@
 //
 // NATIVE_BUILD holds aifconv and fuzz/make_corpus (the x86-64 build).
 import {execFileSync, spawnSync} from 'node:child_process';
-import {cpSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, statSync} from 'node:fs';
+import {cpSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, statSync, writeFileSync} from 'node:fs';
 import {createServer} from 'node:http';
 import {tmpdir} from 'node:os';
 import {dirname, join, resolve} from 'node:path';
@@ -30,6 +30,7 @@ process.on('exit', () => rmSync(work, {recursive: true, force: true}));
 const corpus = join(work, 'corpus');
 mkdirSync(corpus);
 execFileSync(join(nativeBuild, 'fuzz/make_corpus'), [corpus]);
+writeFileSync(join(corpus, 'notes.txt'), 'Liner notes of the disc, not a sound file.\n');
 const files = join(work, 'files');
 const folder = join(work, 'archive');
 mkdirSync(files);
@@ -50,7 +51,7 @@ const cases = [
   ['archive/plain-aiff', 'corpus/refused-plain-aiff', 1, 'only AIFC handled'],
   ['archive/disc 2/three-channels', 'corpus/refused-three-channels', 1, 'only 1 or 2 channels handled'],
   ['archive/truncated-sdx2', 'corpus/refused-truncated-sdx2', 1, "archive/truncated-sdx2: bad sound file, can't load"],
-  ['archive/notes.txt', 'README.md', 1, "archive/notes.txt: bad sound file, can't load"],
+  ['archive/notes.txt', 'corpus/notes.txt', 1, "archive/notes.txt: bad sound file, can't load"],
 ];
 const source = (from) => (from.startsWith('corpus/') ? join(work, from) : join(root, from));
 for (const [name, from] of cases) {
