@@ -326,6 +326,17 @@ TEST(SizeReadsZero, ConvertsAsAPlainFile) {
 }
 #endif
 
+// In a child process: every signal back to its default action and
+// unblocked, so that the tests pass when the suite itself runs with signals
+// ignored or blocked.
+void default_signals() {
+  for (int sig = 1; sig < NSIG; ++sig)
+    if (sig != SIGKILL && sig != SIGSTOP) std::signal(sig, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 // A signal that arrives while an exit closes the output, after the output
 // was taken back from the interruption cleanup, waits until the output is
 // closed and, after a failure, removed; then it ends the run. The close hook
@@ -351,8 +362,7 @@ TEST(ExitRace, SignalWhileTheOutputIsClosed) {
     const std::string in = dir.path("in.aifc"), out = dir.path("out.wav");
     const pid_t pid = fork();
     if (pid == 0) {
-      for (int sig = 1; sig < NSIG; ++sig)
-        if (sig != SIGKILL && sig != SIGSTOP) std::signal(sig, SIG_DFL);
+      default_signals();
       int argc = 0;
       char** argv = nullptr;
       aifconv::platform::prepare_process(&argc, &argv);
@@ -387,11 +397,7 @@ pid_t spawn(const std::string& in, const std::string& out, const std::string& er
   args.insert(args.end(), {in.c_str(), out.c_str(), nullptr});
   const pid_t pid = fork();
   if (pid != 0) return pid;
-  for (int sig = 1; sig < NSIG; ++sig)
-    if (sig != SIGKILL && sig != SIGSTOP) std::signal(sig, SIG_DFL);
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
+  default_signals();
   const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (err >= 0) dup2(err, 2);
   if (setup) setup();
