@@ -18,18 +18,23 @@ const kStageBytes = 32 << 20;  // fewer, larger Blobs: each costs a round trip t
 const kColumns = 240;
 const kPictureHeight = 48;
 const kProgressMs = 100;
+const kSamplesPerColumn = 4096;  // looked at, at most: a long output is sampled
 
 let lines = [];
 const ready = createConverter({printErr: (line) => lines.push(line), print: (line) => lines.push(line)});
 let stage = null;
 
 // Min and max of the samples (all channels) per column of the picture, from
-// the bytes of the WAV output as they are written.
+// the bytes of the WAV output as they are written. A column of more than
+// 2 * kSamplesPerColumn samples looks at every step-th one (an odd step, so
+// both channels of a stereo file are seen): the picture of a long file costs
+// little, and a short file's is exact.
 class Waveform {
   constructor() {
     this.header = new Uint8Array(44);
     this.samples = 0;
     this.perColumn = 0;
+    this.step = 1;
     this.low = new Int16Array(kColumns);
     this.high = new Int16Array(kColumns);
   }
@@ -42,6 +47,7 @@ class Waveform {
         const view = new DataView(this.header.buffer);
         this.samples = Math.floor(view.getUint32(40, true) / 2);
         this.perColumn = Math.max(1, Math.ceil(this.samples / kColumns));
+        this.step = Math.max(1, Math.floor(this.perColumn / kSamplesPerColumn)) | 1;
       }
     }
     let offset = position + start - 44;
@@ -57,7 +63,8 @@ class Waveform {
       const column = Math.floor(s / this.perColumn);
       const end = Math.min(count, i + (column + 1) * this.perColumn - s);
       let low = this.low[column], high = this.high[column];
-      for (let k = i; k < end; k++) {
+      // From the first sample of the run whose index is a multiple of step.
+      for (let k = i + (this.step - s % this.step) % this.step; k < end; k += this.step) {
         const v = values[k];
         if (v < low) low = v;
         if (v > high) high = v;
