@@ -81,10 +81,12 @@ struct SoundFormat {
   std::uint64_t data_start = 0;  // absolute input position of the first sound byte
 };
 
-// Bytes of sound data one frame takes in the input: one 34-byte packet per
-// channel for ima4, one 2-byte sample per channel for sowt, one code per
-// channel for SDX2.
+// Bytes of one ima4 packet (64 samples of one channel).
 constexpr std::uint32_t kIma4PacketSize = 34;
+
+// Bytes of sound data one frame takes in the input: one packet per channel
+// for ima4, one 2-byte sample per channel for sowt, one code per channel for
+// SDX2.
 inline std::uint32_t bytes_per_frame(Codec codec, unsigned channels) {
   return (codec == Ima4 ? kIma4PacketSize : codec == Sowt ? 2u : 1u) * channels;
 }

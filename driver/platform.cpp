@@ -115,12 +115,10 @@ int open_input(const char* path) {
   return _wopen(wide, _O_RDONLY | _O_BINARY);
 }
 
-int open_output(const char* path, bool* regular) {
-  *regular = false;
+int open_output(const char* path) {
   if (!widen(path, registered_wide)) return -1;
   const int fd = _wopen(registered_wide, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
-  *regular = fd >= 0 && is_regular_file(fd);
-  if (*regular) {
+  if (fd >= 0 && is_regular_file(fd)) {
     // The file written, a link's target rather than the link: the name the
     // system gives the open file.
     const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
@@ -305,8 +303,7 @@ bool follow_links(const char* path) {
 
 int open_input(const char* path) { return open(path, O_RDONLY | O_CLOEXEC); }
 
-int open_output(const char* path, bool* regular) {
-  *regular = false;
+int open_output(const char* path) {
   if (!follow_links(path)) return -1;
   // A signal between creating a regular file and registering it would leave
   // it behind, so signals wait while both happen. Not for a FIFO or device:
@@ -319,8 +316,7 @@ int open_output(const char* path, bool* regular) {
   if (!may_block) sigprocmask(SIG_BLOCK, &all, &before);
   const int fd = open(output_target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
   const int error = errno;
-  *regular = fd >= 0 && is_regular_file(fd);
-  if (*regular) {
+  if (fd >= 0 && is_regular_file(fd)) {
     registered_fd = fd;
     registered_path = output_target;
   }

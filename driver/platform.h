@@ -20,10 +20,11 @@ int open_input(const char* path);
 // Create or truncate `path` for writing in binary mode; return a descriptor,
 // or -1 with errno set. A symbolic link is followed to its final target,
 // which is the file written (and created when the link dangles). When that is
-// a regular file, *regular is set and the file is registered as the output an
-// interruption must remove (see prepare_process), leaving no moment between
-// the two in which a signal would leave it behind.
-int open_output(const char* path, bool* regular);
+// a regular file, it is registered as the output an interruption or a failed
+// run must remove (see prepare_process and take_output), leaving no moment
+// between the two in which a signal would leave it behind. A device or FIFO
+// is not registered: the run did not make it.
+int open_output(const char* path);
 // Close a descriptor; false (errno set) when the system reports an error,
 // such as a delayed write failure.
 bool close_file(int fd);

@@ -33,8 +33,7 @@ int run(int argc, const char* const* argv, std::FILE* err, const Hooks& hooks) {
     platform::close_file(ctx.in.fd);
     return 1;
   }
-  bool regular = false;  // then registered for removal (see platform.h)
-  ctx.out = platform::open_output(ctx.output_path, &regular);
+  ctx.out = platform::open_output(ctx.output_path);
   if (ctx.out < 0) {
     report_errno(ctx, ctx.output_path);
     platform::close_file(ctx.in.fd);
