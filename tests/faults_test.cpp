@@ -241,8 +241,10 @@ struct FifoReader {
 TEST(OutputFifo, KeepsWhatArrivedBeforeAShortRead) {
   std::signal(SIGPIPE, SIG_IGN);
   const Case cases[] = {
-      // 1.5 of 3 stereo frames: three whole samples.
-      {"sowt", aifc(2, 3, "sowt", {1, 2, 3, 4, 5, 6}), 1, "", cat({wav_header(2, 8000, 12), {1, 2, 3, 4, 5, 6}})},
+      // 1.75 of 3 stereo frames (a byte after the container): three whole
+      // samples, and half of one left out.
+      {"sowt", cat({aifc(2, 3, "sowt", {1, 2, 3, 4, 5, 6}), {7}}), 1, "",
+       cat({wav_header(2, 8000, 12), {1, 2, 3, 4, 5, 6}})},
       // 2.5 of 3 stereo frames: two whole frames, decoded.
       {"ima4", aifc(2, 3, "ima4", cat({flat_packet(1), flat_packet(2), flat_packet(3), flat_packet(4), flat_packet(5)})),
        1, "",
