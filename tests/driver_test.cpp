@@ -261,13 +261,24 @@ TEST(Binary, UsageNamesTheInvocationWord) {
   EXPECT_EQ(exit_status(status), 1);
 }
 
+// The output is created as any new file: read and write for all, less the
+// umask (022 here).
 TEST(Binary, ConvertsAFile) {
   TempDir dir;
   write_file(dir.path("in.aifc"), kValid);
   const std::string command =
       program_command(AIFCONV_BINARY) + " " + dir.path("in.aifc") + " " + dir.path("out.wav");
+#ifndef _WIN32
+  const mode_t mask = umask(022);
+#endif
   EXPECT_EQ(exit_status(std::system(command.c_str())), 0);
   EXPECT_EQ(read_file(dir.path("out.wav")), kValidWav);
+#ifndef _WIN32
+  umask(mask);
+  struct stat st;
+  ASSERT_EQ(stat(dir.path("out.wav").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+#endif
 }
 
 }  // namespace
