@@ -390,15 +390,27 @@ TEST(ExitRace, SignalWhileTheOutputIsClosed) {
 
 // The installed binary in a child process. `setup` runs in the child first,
 // after every signal is back to its default action and unblocked, so that
-// the tests pass when the suite itself runs with signals ignored.
+// the tests pass when the suite itself runs with signals ignored. Returns
+// once the child has started the program (a pipe's end closed by the exec),
+// so that a signal sent then meets the program's own signal handling.
 pid_t spawn(const std::string& in, const std::string& out, const std::string& err_path,
             void (*setup)()) {
   const std::vector<std::string> words = program_argv(AIFCONV_BINARY);
   std::vector<const char*> args;
   for (const std::string& word : words) args.push_back(word.c_str());
   args.insert(args.end(), {in.c_str(), out.c_str(), nullptr});
+  int started[2];
+  if (pipe(started) != 0 || fcntl(started[1], F_SETFD, FD_CLOEXEC) != 0) return -1;
   const pid_t pid = fork();
-  if (pid != 0) return pid;
+  if (pid != 0) {
+    close(started[1]);
+    char byte;
+    while (read(started[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    close(started[0]);
+    return pid;
+  }
+  close(started[0]);
   default_signals();
   const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (err >= 0) dup2(err, 2);
