@@ -429,7 +429,8 @@ const Bytes kStereo = aifc(2, 100000, "sowt", repeat(3, 400000));
 // Under a file-size limit the write fails with EFBIG instead of the process
 // dying of SIGXFSZ, and the partial output is removed. The limit falls
 // inside the last block (the header, then blocks of 64, 128 and 198.6 KiB):
-// the system writes part of it, and the rest must still be written.
+// the system writes part of it, and the run must go on with the rest, whose
+// write fails.
 TEST(Binary, FileSizeLimit) {
   TempDir dir;
   write_file(dir.path("in.aifc"), kStereo);
