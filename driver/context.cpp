@@ -44,17 +44,22 @@ bool close_files(Context& ctx) {
   return ctx.hooks.close_output ? ctx.hooks.close_output(ctx.hooks.context, out) : platform::close_file(out);
 }
 
-// Take the output back from the interruption cleanup, close both files and
-// remove the output when it is a regular file, which is the file the run
-// wrote (a link's target; a device or FIFO is left alone: the run did not
-// make it). Terminating signals are held throughout, or one arriving in
-// between would find nothing to remove.
-void close_and_remove_files(Context& ctx) {
+// Every exit of a run whose output is open. Takes the output back from the
+// interruption cleanup and closes both files, then removes the output when
+// it is a regular file, which is the file the run wrote (a link's target; a
+// device or FIFO is left alone: the run did not make it), unless `keep` and
+// its close succeeded. A failed close of an output to keep is reported: a
+// network file system may report a failed write only then. Terminating
+// signals are held throughout, or one arriving in between would find nothing
+// to remove. Returns whether the output closed.
+bool end_files(Context& ctx, bool keep) {
   platform::hold_signals();
   const char* written = platform::take_output();
-  close_files(ctx);
-  if (written) platform::remove_file(written);
+  const bool closed = close_files(ctx);
+  if (keep && !closed) report_errno(ctx, ctx.output_path);
+  if (written && !(keep && closed)) platform::remove_file(written);
   platform::release_signals();
+  return closed;
 }
 
 }  // namespace
@@ -77,33 +82,22 @@ void report_short_read(Context& ctx) {
 int fail_bad_file(Context& ctx) {
   std::fprintf(ctx.err, "%s: bad sound file, can't load\n", ctx.input_path);
   std::fprintf(ctx.err, "contact %s to add support for your file\n", kContactAddress);
-  close_and_remove_files(ctx);
+  end_files(ctx, false);
   return 1;
 }
 
 int fail_output(Context& ctx) {
   report_errno(ctx, ctx.output_path);
-  close_and_remove_files(ctx);
+  end_files(ctx, false);
   return 1;
 }
 
 int close_and_remove(Context& ctx) {
-  close_and_remove_files(ctx);
+  end_files(ctx, false);
   return 1;
 }
 
-int finish_success(Context& ctx) {
-  platform::hold_signals();
-  const char* written = platform::take_output();
-  // A network file system may report a failed write only at the close.
-  const bool closed = close_files(ctx);
-  if (!closed) {
-    report_errno(ctx, ctx.output_path);
-    if (written) platform::remove_file(written);
-  }
-  platform::release_signals();
-  return closed ? 0 : 1;
-}
+int finish_success(Context& ctx) { return end_files(ctx, true) ? 0 : 1; }
 
 std::size_t read_input(Context& ctx, std::uint8_t* buf, std::size_t n) {
   Input& in = ctx.in;

@@ -276,11 +276,9 @@ bool follow_links(const char* path) {
   }
   std::memcpy(output_target, path, length + 1);
   for (int links = 0; links < kMaxLinks; ++links) {
-    struct stat st;
-    if (lstat(output_target, &st) != 0 || !S_ISLNK(st.st_mode)) return true;
     char target[kMaxTarget];
     const ssize_t n = readlink(output_target, target, sizeof target);
-    if (n < 0) return true;  // let open report it
+    if (n < 0) return true;  // not a link (EINVAL), or missing: open creates or reports it
     if (static_cast<std::size_t>(n) >= sizeof target) {
       errno = ENAMETOOLONG;
       return false;
