@@ -533,12 +533,7 @@ TEST(Binary, SignalsIgnoredAtStartStayIgnored) {
   usleep(100000);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the run ended before its output was read";
-  const int reader = open(out.c_str(), O_RDONLY);
-  ASSERT_GE(reader, 0);
-  Bytes output;
-  std::uint8_t buf[65536];
-  for (ssize_t n; (n = read(reader, buf, sizeof buf)) > 0;) output.insert(output.end(), buf, buf + n);
-  close(reader);
+  const Bytes output = FifoReader(out).take();
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(read_text(dir.path("err")), "");
