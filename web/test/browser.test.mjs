@@ -120,10 +120,10 @@ await new Promise((ok) => server.listen(0, '127.0.0.1', ok));
 const served = `http://127.0.0.1:${server.address().port}/aifconv.html`;
 
 const launches = {
-  chromium: () => puppeteer.launch({
+  chromium: (extra = []) => puppeteer.launch({
     browser: 'chrome', executablePath: '/usr/bin/chromium', headless: true, protocolTimeout: 90000,
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync',
+           '--disable-component-update', '--disable-sync', ...extra,
            `--proxy-server=127.0.0.1:${server.address().port}`, `--user-data-dir=${mkdtempSync(join(work, 'chromium-'))}`],
   }),
   firefox: () => puppeteer.launch({browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless: true,
@@ -280,11 +280,7 @@ async function checkDrop() {
     cpSync(source('corpus/ok-sdx2-stereo'), join(work, name));
     crowdNames.push(name);
   }
-  const browser = await puppeteer.launch({
-    browser: 'chrome', executablePath: '/usr/bin/chromium', headless: true, protocolTimeout: 90000,
-    args: ['--no-sandbox', '--disable-gpu', '--allow-file-access-from-files',
-           `--user-data-dir=${mkdtempSync(join(work, 'chromium-'))}`],
-  });
+  const browser = await launches.chromium(['--allow-file-access-from-files']);
   try {
     const page = await browser.newPage();
     await page.goto(pathToFileURL(pagePath).href);
