@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# A whole archive of small files through the README's mirror-tree recipes,
+# A whole archive of small files through the mirror-tree recipes of doc/archives.md,
 # against the copy floor, on the machine at hand.
 #
 #   bench/batch.sh BUILD_DIR [FILES] [RUNS] [WORK_DIR]
@@ -19,7 +19,7 @@
 # mirror by `xargs -P` running one `cp` per file, after the same one-pass
 # `mkdir` of the folders: a tool run once per file pays a process start per
 # file, and that is the least it can cost. The recipes run exactly as the
-# README prints them (read from it by their markers). A last row runs GNU
+# document prints them (read from it by their markers). A last row runs GNU
 # parallel as the recipe does but with `true` for each file: its own cost.
 # BATCH_XARGS_ONLY=1 leaves out the two GNU parallel rows (the slow ones).
 set -euo pipefail
@@ -27,7 +27,7 @@ build=$(cd "${1:?usage: bench/batch.sh BUILD_DIR [FILES] [RUNS] [WORK_DIR]}" && 
 files=${2:-20000}
 runs=${3:-3}
 work=${4:-$(mktemp -d "$PWD/aifconv-batch.XXXXXX")}
-readme=$(cd "$(dirname "$0")/.." && pwd)/README.md
+doc=$(cd "$(dirname "$0")/.." && pwd)/doc/archives.md
 mkdir -p "$work/bin"
 trap 'rm -rf "$work"' EXIT
 ln -sf "$build/aifconv" "$work/bin/aifconv"
@@ -37,8 +37,8 @@ unset PARALLEL
 for r in mirror-xargs mirror-parallel; do
   awk -v name="$r" '$0 == "<!-- recipe: " name " -->" { on = 1; next }
                     on && /^    / { print substr($0, 5); next }
-                    on { exit }' "$readme" >"$work/$r.sh"
-  [ -s "$work/$r.sh" ] || { echo "no recipe $r in $readme"; exit 1; }
+                    on { exit }' "$doc" >"$work/$r.sh"
+  [ -s "$work/$r.sh" ] || { echo "no recipe $r in $doc"; exit 1; }
 done
 # What GNU parallel costs by itself: the recipe's own options and input, one
 # empty job (`true`) per file.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The README's batch recipes, run exactly as printed (each read from the
-# README by its "<!-- recipe: NAME -->" marker) on generated archive trees:
+# The batch recipes of the README and doc/archives.md, run exactly as printed
+# (each found by its "<!-- recipe: NAME -->" marker) on generated archive trees:
 # every output must be byte for byte what a single run of the converter gives,
 # a refused file must have no output and be listed with the converter's own
 # messages, and the source tree must be unchanged. The GNU parallel recipe is
@@ -10,10 +10,10 @@
 # for several machines run through parallel's --ssh with tests/fake_ssh.sh,
 # which runs the "remote" command here, so the transfer and return run too.
 #
-# Usage: batch_test.sh README AIFCONV MAKE_BATCH_TREE WORK_DIR
+# Usage: batch_test.sh SOURCE_DIR AIFCONV MAKE_BATCH_TREE WORK_DIR
 # Exits 77 (skipped) when GNU parallel or rsync is not installed.
 set -u
-readme=$1 work=$4
+docs=("$1/README.md" "$1/doc/archives.md") work=$4
 aifconv=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 make_tree=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
 here=$(cd "$(dirname "$0")" && pwd)
@@ -34,12 +34,12 @@ unset PARALLEL PARALLEL_HOME
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# The recipe NAME of the README: the indented block after its marker.
+# The recipe NAME: the indented block after its marker.
 recipe() {
   awk -v name="$1" '$0 == "<!-- recipe: " name " -->" { on = 1; next }
                     on && /^    / { print substr($0, 5); next }
-                    on { exit }' "$readme" >"$work/$1.sh"
-  [ -s "$work/$1.sh" ] || { echo "no recipe $1 in $readme"; exit 1; }
+                    on { exit }' "${docs[@]}" >"$work/$1.sh"
+  [ -s "$work/$1.sh" ] || { echo "no recipe $1 in ${docs[*]}"; exit 1; }
 }
 for r in beside mirror-xargs mirror-parallel shared-ssh transfer-ssh; do recipe "$r"; done
 
