@@ -1,5 +1,6 @@
 // The page in real browsers (Debian's chromium and firefox-esr, headless,
-// driven by puppeteer-core), opened from file:// and from a static server on
+// driven by puppeteer-core; WebKitGTK's MiniBrowser through webdriver.mjs,
+// AIFCONV_BROWSERS chooses), opened from file:// and from a static server on
 // 127.0.0.1, through the page's stable selectors only. The files are the
 // project's own samples and the fuzzer's seed corpus; every result is
 // compared with the native converter run on the same relative paths: status,
