@@ -5,8 +5,9 @@
  * browser's File or Blob by slices with FileReaderSync (never copied whole),
  * or, where the worker cannot read a Blob, from the bytes the page read for
  * it: `data` is then {size, windows}, the file's bytes as Uint8Arrays of
- * WINDOW bytes each, in order (the last one shorter); a window the page could
- * not read is {name} instead, the name of the browser's error. It lets the converter create one output file beside it, whose bytes go to
+ * WINDOW bytes each, in order (the last one shorter); a window the page
+ * could not read is {name} instead, the name of the browser's error. It lets
+ * the converter create one output file beside it, whose bytes go to
  * `sink.write(bytes, position)` as they are written instead of staying in
  * the WebAssembly memory. Truncating or removing the output calls
  * `sink.reset()`. The output is a regular file to the converter, so a failed

@@ -156,20 +156,20 @@ async function inputOf(module, id, file) {
       blobsReadable = true;
       return file;
     } catch (e) {
-      // Unreadable here: perhaps to the page as well (the converter's read then fails as usual).
+      // Not here: the page is asked (a file it cannot read either has its error).
     }
   }
-  const window = module.PAGEFS.WINDOW;
+  const step = module.PAGEFS.WINDOW;
   const windows = [];
-  for (let start = 0; start < file.size; start += window) {
+  for (let start = 0; start < file.size; start += step) {
     const reply = await new Promise((resolve) => {
       answer = resolve;
-      postMessage({type: 'read', id, start, end: Math.min(file.size, start + window)});
+      postMessage({type: 'read', id, start, end: Math.min(file.size, start + step)});
     });
     if (reply.error) {
       // The page cannot read it either: each window from here on says why.
       const failed = {name: reply.error};
-      while (windows.length * window < file.size) windows.push(failed);
+      while (windows.length * step < file.size) windows.push(failed);
       break;
     }
     windows.push(new Uint8Array(reply.bytes));
