@@ -46,6 +46,32 @@
     };
   }
 
+  // Posts a job ({type: 'convert', id, name, file}) to a worker and answers
+  // the worker's requests for the bytes of the job's file, until the job is
+  // done: {type: 'read', id, start, end} is answered with
+  // {type: 'bytes', id, start, bytes} (an ArrayBuffer of file.slice(start,
+  // end), handed over, not copied) or {type: 'bytes', id, start, error} (the
+  // name of the browser's error). A worker asks only where it cannot read
+  // the File itself (WebKit, page opened from file://); one window at a
+  // time, so the page never holds more than one. Other messages are left to
+  // the worker's own listener.
+  function postJob(worker, job) {
+    const serve = async (event) => {
+      const message = event.data;
+      if (message.id !== job.id) return;
+      if (message.type === 'done') worker.removeEventListener('message', serve);
+      if (message.type !== 'read') return;
+      try {
+        const bytes = await job.file.slice(message.start, message.end).arrayBuffer();
+        worker.postMessage({type: 'bytes', id: job.id, start: message.start, bytes}, [bytes]);
+      } catch (e) {
+        worker.postMessage({type: 'bytes', id: job.id, start: message.start, error: e.name || 'unreadable'});
+      }
+    };
+    worker.addEventListener('message', serve);
+    worker.postMessage(job);
+  }
+
   function makeUrl(blob) {
     const url = URL.createObjectURL(blob);
     urls.push(url);
@@ -106,7 +132,7 @@
       current = queue.shift();
       setState(current.row, null, 'converting');
       if (!worker) startWorker();
-      worker.postMessage({type: 'convert', id: current.id, name: current.name, file: current.file});
+      postJob(worker, {type: 'convert', id: current.id, name: current.name, file: current.file});
     }
     showProgress();
   }

@@ -3,7 +3,11 @@
  *   {input: {name, data}, sink}
  * it holds one read-only input file (`name` may hold folders), read from the
  * browser's File or Blob by slices with FileReaderSync (never copied whole),
- * and lets the converter create one output file beside it, whose bytes go to
+ * or, where the worker cannot read a Blob, from the bytes the page read for
+ * it: `data` is then {size, windows}, the file's bytes as Uint8Arrays of
+ * WINDOW bytes each, in order (the last one shorter); a window the page
+ * could not read is {name} instead, the name of the browser's error. It lets
+ * the converter create one output file beside it, whose bytes go to
  * `sink.write(bytes, position)` as they are written instead of staying in
  * the WebAssembly memory. Truncating or removing the output calls
  * `sink.reset()`. The output is a regular file to the converter, so a failed
@@ -26,7 +30,8 @@ mergeInto(LibraryManager.library, {
         parent = parent.contents[parts[i]] || PAGEFS.createNode(parent, parts[i], PAGEFS.DIR_MODE, sink);
       }
       var file = PAGEFS.createNode(parent, parts[parts.length - 1], {{{ cDefine('S_IFREG') }}} | 292 /* 0444 */, sink);
-      file.blob = input.data;
+      if (input.data instanceof Blob) file.blob = input.data;
+      else file.windows = input.data.windows;
       file.size = input.data.size;
       return root;
     },
@@ -85,24 +90,35 @@ mergeInto(LibraryManager.library, {
     },
     stream_ops: {
       // Reads come from a window of the file, read 16 MiB at a time: each
-      // FileReaderSync call costs milliseconds, whatever its size.
+      // FileReaderSync call costs milliseconds, whatever its size. A read
+      // across the end of one of the page's windows stops there (a short
+      // read: the converter asks again for the rest).
       read: function(stream, buffer, offset, length, position) {
         var node = stream.node;
-        if (!node.blob) throw new FS.ErrnoError({{{ cDefine('EBADF') }}});
+        if (!node.blob && !node.windows) throw new FS.ErrnoError({{{ cDefine('EBADF') }}});
         if (position >= node.size) return 0;
         var end = Math.min(node.size, position + length);
         if (!node.window || position < node.windowStart || end > node.windowStart + node.window.length) {
-          var slice = node.blob.slice(position, Math.min(node.size, position + Math.max(length, PAGEFS.WINDOW)));
           try {
-            node.window = new Uint8Array(PAGEFS.reader.readAsArrayBuffer(slice));
+            if (node.windows) {
+              var index = Math.floor(position / PAGEFS.WINDOW);
+              node.window = null;
+              if (!(node.windows[index] instanceof Uint8Array)) throw node.windows[index];
+              node.window = node.windows[index];
+              node.windowStart = index * PAGEFS.WINDOW;
+              end = Math.max(position, Math.min(end, node.windowStart + node.window.length));
+            } else {
+              var slice = node.blob.slice(position, Math.min(node.size, position + Math.max(length, PAGEFS.WINDOW)));
+              node.window = new Uint8Array(PAGEFS.reader.readAsArrayBuffer(slice));
+              node.windowStart = position;
+              if (node.window.length < slice.size) end = position + node.window.length;
+            }
           } catch (e) {
             // The browser could not read the file (moved, removed or unreadable).
             node.window = null;
             node.sink.readFailed(e);
             throw new FS.ErrnoError({{{ cDefine('EIO') }}});
           }
-          node.windowStart = position;
-          if (node.window.length < slice.size) end = position + node.window.length;
         }
         var from = position - node.windowStart;
         buffer.set(node.window.subarray(from, from + (end - position)), offset);

@@ -1,8 +1,17 @@
 // The page's worker: it owns the converter and runs one conversion at a time.
 // Messages (plain objects):
 //   in:  {type: 'convert', id, name, file}   name: the path inside the selection
+//        {type: 'bytes', id, start, bytes}   an answer to 'read': an ArrayBuffer,
+//        {type: 'bytes', id, start, error}   or the name of the page's error
 //   out: {type: 'progress', id, read}        input bytes read so far
+//        {type: 'read', id, start, end}      the bytes [start, end) of the job's file, please
 //        {type: 'done', id, status, messages, notes, wav, picture, lost}
+// 'read' is asked only where this worker cannot read the File it is given
+// (WebKit, where a worker of a page opened from file:// has an opaque
+// origin, reads no Blob at all, not even its own, and no blob: URL), found
+// by trying: the first file's first byte. The page then reads the file
+// window by window and hands over each window's bytes, one at a time, and
+// the converter runs once all are here (it reads synchronously).
 // `messages` is the converter's standard error, verbatim; `notes` are the
 // few failures only the page can have (a file the browser cannot read,
 // memory), each a line saying so; `wav` (a Blob) only for status 0, and
@@ -23,6 +32,8 @@ const kSamplesPerColumn = 4096;  // looked at, at most: a long output is sampled
 let lines = [];
 const ready = createConverter({printErr: (line) => lines.push(line), print: (line) => lines.push(line)});
 let stage = null;
+let blobsReadable = null;  // whether this worker can read the Files it is given; null: not known yet
+let answer = null;         // resolves the 'read' asked at present
 
 // Min and max of the samples (all channels) per column of the picture, from
 // the bytes of the WAV output as they are written. A column of more than
@@ -134,13 +145,47 @@ class Sink {
   }
 }
 
-function convert(module, {id, name, file}) {
+// The input as PAGEFS reads it: the File itself, or the bytes the page read
+// of it, PAGEFS.WINDOW at a time, where this worker cannot read it. A file
+// neither can read has the page's error in place of its windows.
+async function inputOf(module, id, file) {
+  if (file.size === 0 || blobsReadable === true) return file;
+  if (blobsReadable === null) {
+    try {
+      new FileReaderSync().readAsArrayBuffer(file.slice(0, 1));
+      blobsReadable = true;
+      return file;
+    } catch (e) {
+      // Not here: the page is asked (a file it cannot read either has its error).
+    }
+  }
+  const step = module.PAGEFS.WINDOW;
+  const windows = [];
+  for (let start = 0; start < file.size; start += step) {
+    const reply = await new Promise((resolve) => {
+      answer = resolve;
+      postMessage({type: 'read', id, start, end: Math.min(file.size, start + step)});
+    });
+    if (reply.error) {
+      // The page cannot read it either: each window from here on says why.
+      const failed = {name: reply.error};
+      while (windows.length * step < file.size) windows.push(failed);
+      break;
+    }
+    windows.push(new Uint8Array(reply.bytes));
+  }
+  if (windows[0] instanceof Uint8Array) blobsReadable = false;
+  return {size: file.size, windows};
+}
+
+async function convert(module, {id, name, file}) {
+  const data = await inputOf(module, id, file);
   if (!stage) stage = new Uint8Array(kStageBytes);
   const FS = module.FS;
   const sink = new Sink(id);
   lines = [];
   FS.mkdirTree('/selection');
-  FS.mount(module.PAGEFS, {input: {name, data: file}, sink}, '/selection');
+  FS.mount(module.PAGEFS, {input: {name, data}, sink}, '/selection');
   FS.chdir('/selection');
   let status;
   try {
@@ -167,8 +212,20 @@ function convert(module, {id, name, file}) {
   postMessage({type: 'done', id, status, messages, notes: sink.notes, wav, picture});
 }
 
+// One conversion at a time, in the order asked.
+let work = ready;
 onmessage = (event) => {
   const message = event.data;
-  if (message.type !== 'convert') return;
-  ready.then((module) => convert(module, message));
+  if (message.type === 'bytes' && answer) {
+    const resolve = answer;
+    answer = null;
+    resolve(message);
+  } else if (message.type === 'convert') {
+    // (A failure of the worker's own code ends it as an uncaught error does,
+    // which the page sees; the next job then gets a new worker.)
+    work = work.then((module) => convert(module, message).then(() => module, (error) => {
+      setTimeout(() => { throw error; });
+      return module;
+    }));
+  }
 };
