@@ -133,7 +133,6 @@ TEST_P(ReadError, ReportsTheSystemError) {
 INSTANTIATE_TEST_SUITE_P(
     Offsets, ReadError,
     ::testing::ValuesIn(std::vector<ReadErrorCase>{
-        {"first_byte", kLayered, 0, ""},
         {"in_the_form_type", kLayered, 10, ""},
         {"in_a_chunk_header", kLayered, 30, ""},
         {"in_the_version_stamp", kLayered, 21, ""},
