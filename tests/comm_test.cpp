@@ -41,10 +41,6 @@ INSTANTIATE_TEST_SUITE_P(
         // Channels are checked first: bits and rate are not looked at.
         {"no_channels_and_bad_bits", comm_fields(0, 2, 8, rate80(0), "ulaw"),
          "nb of channels = 0\nonly 1 or 2 channels handled\n"},
-        {"channels_65535", comm_fields(65535, 2, 16, k8000, "sowt"),
-         "nb of channels = 65535\nonly 1 or 2 channels handled\n"},
-        {"eight_bit_sowt", comm_fields(1, 2, 8, k8000, "sowt"),
-         "bits per sample = 8\nonly 16 bits handled\n"},
         // ima4 may store 0 or 4 (the packets decode to 16 bits); nothing else.
         {"eight_bit_ima4", comm_fields(1, 2, 8, k8000, "ima4"),
          "bits per sample = 8\nonly 16 bits handled\n"},
@@ -60,8 +56,6 @@ INSTANTIATE_TEST_SUITE_P(
          "freq = 10000000.000000" + kFreq},
         {"upper_case_sowt", comm_fields(1, 2, 16, k8000, "SOWT"),
          "compression scheme = SOWT\nonly ima4, sowt and SDX2 handled\n"},
-        {"ulaw", comm_fields(1, 2, 16, k8000, "ulaw"),
-         "compression scheme = ulaw\nonly ima4, sowt and SDX2 handled\n"},
         {"lower_case_sdx2", comm_fields(1, 2, 16, k8000, "sdx2"),
          "compression scheme = sdx2\nonly ima4, sowt and SDX2 handled\n"},
     }),
@@ -95,10 +89,12 @@ INSTANTIATE_TEST_SUITE_P(
         {"r1_5", {0x3F, 0xFF, 0xC0, 0, 0, 0, 0, 0, 0, 0}, 1, "warning, freq = 1.500000 will be truncated to 1\n"},
         {"r9999999_5", {0x40, 0x16, 0x98, 0x96, 0x7F, 0x80, 0, 0, 0, 0}, 9999999,
          "warning, freq = 9999999.500000 will be truncated to 9999999\n"},
+        {"r22254_545455", {0x40, 0x0D, 0xAD, 0xDD, 0x17, 0x45, 0xD1, 0x74, 0x5D, 0x17}, 22254,
+         "warning, freq = 22254.545455 will be truncated to 22254\n"},
     }),
     CaseName());
 
-// Header fields for the sizes and rates that are easy to get wrong.
+// Every header field, written out.
 TEST(WavHeader, StereoSowt44100) {
   const Result r = convert(aifc(2, 1000, "sowt", repeat(5, 4000), rate80(44100)));
   ASSERT_EQ(r.status, 0);
@@ -106,17 +102,6 @@ TEST(WavHeader, StereoSowt44100) {
                                      le16(2), le32(44100), le32(176400), le16(4), le16(16),
                                      text("data"), le32(4000)});
   EXPECT_EQ(r.output, cat({expected_header, repeat(5, 4000)}));
-}
-
-TEST(WavHeader, MonoFractionalRate) {
-  const Result r = convert(
-      aifc(1, 0, "sowt", {}, {0x40, 0x0D, 0xAD, 0xDD, 0x17, 0x45, 0xD1, 0x74, 0x5D, 0x17}));
-  ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "warning, freq = 22254.545455 will be truncated to 22254\n");
-  const Bytes expected_header = cat({text("RIFF"), le32(36), text("WAVEfmt "), le32(16), le16(1),
-                                     le16(1), le32(22254), le32(44508), le16(2), le16(16),
-                                     text("data"), le32(0)});
-  EXPECT_EQ(r.output, expected_header);
 }
 
 }  // namespace

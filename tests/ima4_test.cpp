@@ -90,17 +90,9 @@ INSTANTIATE_TEST_SUITE_P(
 // Writers of ima4 files store 0 or 4 as the COMM sample size; the packets
 // decode exactly as with 16, and the header says 16 bits.
 TEST(Ima4, SampleSizeZeroOrFourDecodesAsSixteen) {
-  const Bytes packets = cat({kMixedPacket, kRisingPacket});
-  for (std::uint16_t channels : {1, 2}) {
-    const std::uint32_t frames = 2 / channels;
-    const std::vector<int> samples = channels == 1 ? concat(kMixedSamples, kRisingSamples)
-                                                   : interleave(kMixedSamples, kRisingSamples);
-    for (std::uint16_t bits : {0, 4, 16}) {
-      const Result r = convert(form(cat({comm(channels, frames, "ima4", rate80(8000), bits), ssnd(packets)})));
-      EXPECT_EQ(r.err, "") << bits;
-      EXPECT_EQ(r.status, 0) << bits;
-      EXPECT_EQ(r.output, cat({wav_header(channels, 8000, 256), pcm(samples)})) << bits;
-    }
+  for (std::uint16_t bits : {0, 4}) {
+    const Result r = convert(form(cat({comm(1, 2, "ima4", rate80(8000), bits), ssnd(cat({kMixedPacket, kRisingPacket}))})));
+    expect_result(r, {"", {}, 0, "", cat({wav_header(1, 8000, 256), pcm(concat(kMixedSamples, kRisingSamples))})});
   }
 }
 
