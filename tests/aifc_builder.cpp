@@ -239,8 +239,9 @@ void save_input(const std::string& input) {
 
 std::string run_argv(const std::vector<const char*>& argv, int* status,
                      const aifconv::Hooks& hooks) {
-  // Standard error goes to a file of its own, read back once the run is over.
-  TempDir capture;
+  // Standard error goes to a file of its own, read back once the run is over,
+  // in one directory for the whole process.
+  static const TempDir capture;
   const std::string path = capture.path("stderr");
   std::FILE* err = open_file(path, "w+b");
   if (!err) throw std::runtime_error("cannot create " + path);
