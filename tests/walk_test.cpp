@@ -193,7 +193,8 @@ TEST(WalkPrefixes, EveryCutOfTheMinimalFile) {
                                                          : "";
     const std::uint32_t data = n >= 72 ? (n - 72) / 2 * 2 : 0;
     const Bytes wav = cat({wav_header(1, 8000, data), Bytes(whole.begin() + 72, whole.begin() + 72 + data)});
-    expect_result(convert(Bytes(whole.begin(), whole.begin() + static_cast<long>(n))), {"", {}, n >= 72 ? 0 : 1, n >= 72 ? kTruncated : err + kBadFile, wav});
+    const Bytes prefix(whole.begin(), whole.begin() + static_cast<long>(n));
+    expect_result(convert(prefix), {"", {}, n >= 72 ? 0 : 1, n >= 72 ? kTruncated : err + kBadFile, wav});
   }
 }
 
