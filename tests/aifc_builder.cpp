@@ -95,6 +95,12 @@ Bytes pcm(const std::vector<int>& samples) {
   return out;
 }
 
+std::uint64_t fnv1a(const Bytes& bytes) {
+  std::uint64_t hash = 14695981039346656037u;
+  for (std::uint8_t b : bytes) hash = (hash ^ b) * 1099511628211u;
+  return hash;
+}
+
 int example_tone(int i, int channel) {
   const double pi = 3.14159265358979323846;
   return static_cast<int>(std::lround(12000.0 * std::sin(2 * pi * 440.0 * i / 8000 + (channel ? 1.5 : 0))));
@@ -222,11 +228,9 @@ void save_input(const std::string& input) {
   const std::uintmax_t size = fs::file_size(fs::u8path(input), ec);
   if (ec || size > (std::uintmax_t{1} << 24)) return;
   const Bytes bytes = read_file(input);
-  std::uint64_t hash = 14695981039346656037u;
-  for (std::uint8_t b : bytes) hash = (hash ^ b) * 1099511628211u;
   char name[64];
   std::snprintf(name, sizeof name, "%zu-%016llx.aifc", bytes.size(),
-                static_cast<unsigned long long>(hash));
+                static_cast<unsigned long long>(fnv1a(bytes)));
   const std::string path = std::string(dir) + "/" + name;
   if (!exists(path)) write_file(path, bytes);
 }
@@ -235,8 +239,9 @@ void save_input(const std::string& input) {
 
 std::string run_argv(const std::vector<const char*>& argv, int* status,
                      const aifconv::Hooks& hooks) {
-  // Standard error goes to a file of its own, read back once the run is over.
-  TempDir capture;
+  // Standard error goes to a file of its own, read back once the run is over,
+  // in one directory for the whole process.
+  static const TempDir capture;
   const std::string path = capture.path("stderr");
   std::FILE* err = open_file(path, "w+b");
   if (!err) throw std::runtime_error("cannot create " + path);
@@ -268,12 +273,6 @@ Result convert(const Bytes& input, const aifconv::Hooks& hooks) {
   TempDir dir;
   write_file(dir.path("in.aifc"), input);
   return run_paths(dir.path("in.aifc"), dir.path("out.wav"), hooks);
-}
-
-Result convert(const Bytes& input, void* (*allocate)(void*, std::size_t)) {
-  aifconv::Hooks hooks;
-  hooks.allocate = allocate;
-  return convert(input, hooks);
 }
 
 }  // namespace aifc_test

@@ -49,6 +49,9 @@ Bytes wav_header(std::uint16_t channels, std::uint32_t rate, std::uint32_t data_
 // 16-bit little-endian bytes of the given samples.
 Bytes pcm(const std::vector<int>& samples);
 
+// The 64-bit FNV-1a hash of the bytes.
+std::uint64_t fnv1a(const Bytes& bytes);
+
 // The signal of the sample files in examples/: sample i of a 440 Hz tone at
 // 8000 Hz, amplitude 12000, the right channel (1) 1.5 radians ahead.
 int example_tone(int i, int channel);
@@ -103,7 +106,5 @@ Result run_paths(const std::string& input, const std::string& output,
                  const aifconv::Hooks& hooks = aifconv::Hooks());
 // Write `input` to a fresh file and convert it to a fresh output path.
 Result convert(const Bytes& input, const aifconv::Hooks& hooks = aifconv::Hooks());
-// The same, with `allocate` in place of malloc for the decoder state.
-Result convert(const Bytes& input, void* (*allocate)(void*, std::size_t));
 
 }  // namespace aifc_test

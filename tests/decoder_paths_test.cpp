@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codecs/decoder_paths.h"
+#include "tests/file_case.h"
 
 namespace aifc_test {
 namespace {
@@ -16,7 +17,27 @@ namespace {
 using aifconv::DecoderPath;
 using aifconv::Ima4Decoder;
 using aifconv::Sdx2Decoder;
-using Bytes = std::vector<std::uint8_t>;
+
+// The names of the paths the running CPU has, in list order: the scalar
+// one first, the preferred one last: AVX2, then AVX-512 BW on x86; NEON on
+// 64-bit ARM (ima4 only).
+std::vector<std::string> cpu_paths([[maybe_unused]] bool ima4) {
+  std::vector<std::string> list = {"scalar"};
+#if AIFCONV_X86_PATHS
+  if (__builtin_cpu_supports("avx2")) list.push_back("avx2");
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) list.push_back("avx512bw");
+#elif AIFCONV_NEON_PATHS
+  if (ima4) list.push_back("neon");
+#endif
+  return list;
+}
+
+template <typename Decoder>
+std::vector<std::string> names(const DecoderPath<Decoder>* paths, std::size_t n) {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < n; ++i) out.push_back(paths[i].name);
+  return out;
+}
 
 // Bytes written around every output, which no decoder may touch.
 constexpr std::size_t kGuard = 64;
@@ -90,8 +111,7 @@ TEST_P(Ima4Paths, EveryPathMatchesScalar) {
   const Ima4Case& c = GetParam();
   DecoderPath<Ima4Decoder> paths[aifconv::kMaxDecoderPaths];
   const std::size_t n = aifconv::ima4_paths(paths);
-  ASSERT_GE(n, 1u);
-  ASSERT_EQ(std::string(paths[0].name), "scalar");
+  ASSERT_EQ(names(paths, n), cpu_paths(true));
   const Bytes in = make_packets(c.packets, c.frames * c.channels, static_cast<std::uint32_t>(c.frames));
   const std::size_t out_size = c.frames * c.channels * 128;
   Bytes expected(out_size + 2 * kGuard, kGuardByte);
@@ -105,7 +125,7 @@ TEST_P(Ima4Paths, EveryPathMatchesScalar) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, Ima4Paths, ::testing::ValuesIn(ima4_cases()),
-                         [](const auto& info) { return info.param.name; });
+                         CaseName());
 
 // How the codes of an SDX2 case are made.
 enum class Codes {
@@ -146,8 +166,7 @@ TEST_P(Sdx2Paths, EveryPathMatchesScalar) {
   const Sdx2Case& c = GetParam();
   DecoderPath<Sdx2Decoder> paths[aifconv::kMaxDecoderPaths];
   const std::size_t n = aifconv::sdx2_paths(paths);
-  ASSERT_GE(n, 1u);
-  ASSERT_EQ(std::string(paths[0].name), "scalar");
+  ASSERT_EQ(names(paths, n), cpu_paths(false));
   const Bytes in = make_codes(c.codes, c.count, static_cast<std::uint32_t>(c.count));
   const std::size_t half = c.count / 2;
   const std::size_t split = c.channels == 1 ? (half | 1) : (half & ~std::size_t{1});
@@ -190,18 +209,11 @@ INSTANTIATE_TEST_SUITE_P(Codes, Sdx2Paths,
                              {"stereo_loud_4097", 2, 4097, Codes::Loud, {0x7FFF, 0x8000}},
                              {"stereo_block_65536", 2, 65536, Codes::MostlyOdd, {0, 0}},
                          }),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         CaseName());
 
-// The conversion uses the fastest decoder the running CPU has: AVX-512 BW,
-// else AVX2 on x86; NEON on 64-bit ARM (ima4 only); scalar elsewhere.
+// The conversion uses the fastest decoder the running CPU has.
 TEST(DecoderChoice, FastestPathOfTheRunningCpu) {
-  std::string ima4 = "scalar", sdx2 = "scalar";
-#if AIFCONV_X86_PATHS
-  if (__builtin_cpu_supports("avx2")) ima4 = sdx2 = "avx2";
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) ima4 = sdx2 = "avx512bw";
-#elif AIFCONV_NEON_PATHS
-  ima4 = "neon";
-#endif
+  const std::string ima4 = cpu_paths(true).back(), sdx2 = cpu_paths(false).back();
   EXPECT_EQ(aifconv::ima4_path().name, ima4);
   EXPECT_EQ(aifconv::sdx2_path().name, sdx2);
   // A chosen index past a list's end takes its last path, the preferred one.

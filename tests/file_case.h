@@ -6,6 +6,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "tests/aifc_builder.h"
 
@@ -32,7 +33,26 @@ inline void expect_result(const Result& r, const Case& c) {
   }
 }
 
-// Test names of a table of cases.
+// One row of a codec's table: the sound data of a whole file and exactly the
+// samples it decodes to.
+struct CodecCase {
+  const char* name;
+  std::uint16_t channels;
+  Bytes data;
+  std::vector<int> samples;
+};
+
+inline void PrintTo(const CodecCase& c, std::ostream* os) { *os << c.name; }
+
+// A file of encoding `type` holding the row's data converts without a
+// message to exactly the row's samples.
+inline void expect_decodes(const std::string& type, std::size_t samples_per_frame, const CodecCase& c) {
+  const auto frames = static_cast<std::uint32_t>(c.samples.size() / c.channels / samples_per_frame);
+  const Bytes wav = cat({wav_header(c.channels, 8000, static_cast<std::uint32_t>(2 * c.samples.size())), pcm(c.samples)});
+  expect_result(convert(aifc(c.channels, frames, type, c.data)), {c.name, {}, 0, "", wav});
+}
+
+// Test names of a table of rows: each row's name.
 struct CaseName {
   template <typename Info>
   std::string operator()(const Info& info) const {

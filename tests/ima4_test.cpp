@@ -2,8 +2,7 @@
 // independence of packets, and input that ends inside a frame.
 #include <gtest/gtest.h>
 
-#include "codecs/codecs.h"
-#include "tests/aifc_builder.h"
+#include "tests/file_case.h"
 
 namespace aifc_test {
 namespace {
@@ -60,29 +59,13 @@ std::vector<int> interleave(const std::vector<int>& left, const std::vector<int>
   return out;
 }
 
-struct Case {
-  const char* name;
-  std::uint16_t channels;
-  Bytes packets;
-  std::vector<int> samples;
-};
+class Ima4 : public ::testing::TestWithParam<CodecCase> {};
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
-class Ima4 : public ::testing::TestWithParam<Case> {};
-
-TEST_P(Ima4, DecodesWholeFile) {
-  const Case& c = GetParam();
-  const std::uint32_t frames = static_cast<std::uint32_t>(c.packets.size() / 34 / c.channels);
-  const Result r = convert(aifc(c.channels, frames, "ima4", c.packets));
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.output, cat({wav_header(c.channels, 8000, frames * 128 * c.channels), pcm(c.samples)}));
-}
+TEST_P(Ima4, DecodesWholeFile) { expect_decodes("ima4", 64, GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(
     Packets, Ima4,
-    ::testing::ValuesIn(std::vector<Case>{
+    ::testing::ValuesIn(std::vector<CodecCase>{
         {"all_zero", 1, kZeroPacket, repeat_sample(0, 64)},
         {"floor_minus_zero_magnitude", 1, cat({{0x80, 0x00}, repeat(0x88, 32)}),
          repeat_sample(-32768, 64)},
@@ -102,53 +85,14 @@ INSTANTIATE_TEST_SUITE_P(
                        interleave(kIndex127Samples, repeat_sample(0, 64))),
                 interleave(repeat_sample(0, 64), kMixedSamples))},
     }),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// Blocks of many packets decode like the packets one at a time, whatever the
-// packet count modulo the decoder's width.
-TEST(Ima4Frames, MatchOnePacketAtATime) {
-  const Bytes kinds[] = {kMixedPacket, kRisingPacket, kIndex127Packet, kZeroPacket};
-  for (unsigned channels = 1; channels <= 2; ++channels) {
-    for (std::size_t frames = 1; frames <= 9; ++frames) {
-      Bytes in;
-      std::vector<Bytes> decoded;
-      for (std::size_t k = 0; k < frames * channels; ++k) {
-        Bytes p = kinds[(k * 7 + frames) % 4];
-        p[5] = static_cast<std::uint8_t>(k * 37);  // make packets differ
-        in.insert(in.end(), p.begin(), p.end());
-        Bytes one(128);
-        aifconv::decode_ima4_packet(p.data(), one.data());
-        decoded.push_back(one);
-      }
-      Bytes expected;
-      for (std::size_t f = 0; f < frames; ++f)
-        for (std::size_t i = 0; i < 64; ++i)
-          for (unsigned c = 0; c < channels; ++c) {
-            const Bytes& one = decoded[f * channels + c];
-            expected.push_back(one[2 * i]);
-            expected.push_back(one[2 * i + 1]);
-          }
-      Bytes out(frames * 128 * channels);
-      aifconv::decode_ima4_frames(in.data(), frames, channels, out.data());
-      EXPECT_EQ(out, expected) << channels << " channels, " << frames << " frames";
-    }
-  }
-}
+    CaseName());
 
 // Writers of ima4 files store 0 or 4 as the COMM sample size; the packets
 // decode exactly as with 16, and the header says 16 bits.
 TEST(Ima4, SampleSizeZeroOrFourDecodesAsSixteen) {
-  const Bytes packets = cat({kMixedPacket, kRisingPacket});
-  for (std::uint16_t channels : {1, 2}) {
-    const std::uint32_t frames = 2 / channels;
-    const std::vector<int> samples = channels == 1 ? concat(kMixedSamples, kRisingSamples)
-                                                   : interleave(kMixedSamples, kRisingSamples);
-    for (std::uint16_t bits : {0, 4, 16}) {
-      const Result r = convert(form(cat({comm(channels, frames, "ima4", rate80(8000), bits), ssnd(packets)})));
-      EXPECT_EQ(r.err, "") << bits;
-      EXPECT_EQ(r.status, 0) << bits;
-      EXPECT_EQ(r.output, cat({wav_header(channels, 8000, 256), pcm(samples)})) << bits;
-    }
+  for (std::uint16_t bits : {0, 4}) {
+    const Result r = convert(form(cat({comm(1, 2, "ima4", rate80(8000), bits), ssnd(cat({kMixedPacket, kRisingPacket}))})));
+    expect_result(r, {"", {}, 0, "", cat({wav_header(1, 8000, 256), pcm(concat(kMixedSamples, kRisingSamples))})});
   }
 }
 

@@ -4,34 +4,18 @@
 
 #include <cerrno>
 
-#include "tests/aifc_builder.h"
+#include "tests/file_case.h"
 
 namespace aifc_test {
 namespace {
 
-struct Case {
-  const char* name;
-  std::uint16_t channels;
-  Bytes codes;
-  std::vector<int> samples;
-};
+class Sdx2 : public ::testing::TestWithParam<CodecCase> {};
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
-class Sdx2 : public ::testing::TestWithParam<Case> {};
-
-TEST_P(Sdx2, DecodesWholeFile) {
-  const Case& c = GetParam();
-  const std::uint32_t frames = static_cast<std::uint32_t>(c.codes.size() / c.channels);
-  const Result r = convert(aifc(c.channels, frames, "SDX2", c.codes));
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.output, cat({wav_header(c.channels, 8000, frames * 2 * c.channels), pcm(c.samples)}));
-}
+TEST_P(Sdx2, DecodesWholeFile) { expect_decodes("SDX2", 1, GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, Sdx2,
-    ::testing::ValuesIn(std::vector<Case>{
+    ::testing::ValuesIn(std::vector<CodecCase>{
         // 02 even: 8; 03 odd: 8 + 18; FF (-1) odd: 26 - 2.
         {"set_then_add", 1, {0x00, 0x02, 0x03, 0xFF}, {0, 8, 26, 24}},
         {"minus_128_even", 1, {0x80}, {-32768}},
@@ -47,7 +31,7 @@ INSTANTIATE_TEST_SUITE_P(
         {"stereo_channels_separate", 2, {0x03, 0x05, 0x03, 0x05}, {18, 50, 36, 100}},
         {"stereo_mixed", 2, {0x7E, 0x02, 0x7F, 0xFF, 0x00, 0x81}, {31752, 8, -1526, 6, 0, -32252}},
     }),
-    [](const auto& info) { return std::string(info.param.name); });
+    CaseName());
 
 // More than one 64 KiB input block: the state carries across blocks.
 TEST(Sdx2Long, StateCarriesAcrossBlocks) {
@@ -71,22 +55,33 @@ TEST(Sdx2Long, StateCarriesAcrossBlocks) {
   EXPECT_EQ(r.output, cat({wav_header(2, 8000, frames * 4), pcm(samples)}));
 }
 
-void* no_memory(void*, std::size_t) {
+// Fails every allocation, counting them.
+void* no_memory(void* count, std::size_t) {
+  ++*static_cast<int*>(count);
   errno = ENOMEM;
   return nullptr;
 }
 
-TEST(Sdx2Failure, NoMemoryForDecoderState) {
-  const Result r = convert(aifc(1, 2, "SDX2", {1, 2}), no_memory);
-  EXPECT_EQ(r.err, "memory: Cannot allocate memory\n");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_FALSE(r.output_exists);
-}
-
-// The decoder state is needed only by SDX2.
-TEST(Sdx2Failure, OtherCodecsNeedNoAllocation) {
-  EXPECT_EQ(convert(aifc(1, 2, "sowt", {1, 2, 3, 4}), no_memory).status, 0);
-  EXPECT_EQ(convert(aifc(1, 1, "ima4", repeat(0, 34)), no_memory).status, 0);
+// The decoder state is allocated by SDX2 alone: without memory an SDX2 run
+// fails with the system's message, and sowt and ima4 convert without asking.
+TEST(Sdx2Failure, OnlySdx2AllocatesDecoderState) {
+  const struct {
+    Case file;
+    int allocations;
+  } cases[] = {
+      {{"sdx2", aifc(1, 2, "SDX2", {1, 2}), 1, "memory: Cannot allocate memory\n", {}}, 1},
+      {{"sowt", aifc(1, 2, "sowt", {1, 2, 3, 4}), 0, "", cat({wav_header(1, 8000, 4), {1, 2, 3, 4}})}, 0},
+      {{"ima4", aifc(1, 1, "ima4", repeat(0, 34)), 0, "", cat({wav_header(1, 8000, 128), repeat(0, 128)})}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file.name);
+    int allocations = 0;
+    aifconv::Hooks hooks;
+    hooks.context = &allocations;
+    hooks.allocate = no_memory;
+    expect_result(convert(c.file.input, hooks), c.file);
+    EXPECT_EQ(allocations, c.allocations);
+  }
 }
 
 }  // namespace

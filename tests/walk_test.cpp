@@ -34,18 +34,20 @@ std::vector<Case> Cases() {
        "",
        kWav},
       {"empty_input", {}, 1, kShorter + kNoChunks + kBadFile, {}},
-      {"one_byte", {'F'}, 1, kBadFile, {}},
       {"seven_bytes", cat({text("FORM"), {0, 0, 0}}), 1, kBadFile, {}},
-      {"form_without_form_type", cat({text("FORM"), be32(4)}), 1, kBadFile, {}},
       {"form_type_cut_short", cat({text("FORM"), be32(4), text("AI")}), 1, kBadFile, {}},
       {"plain_aiff", cat({text("FORM"), be32(4), text("AIFF")}), 1,
        "unsupported type AIFF\nonly AIFC handled\n" + kBadFile, {}},
-      {"form_type_with_zero_byte", cat({text("FORM"), be32(4), {'A', 0, 'F', 'C'}}), 1,
-       "unsupported type A\nonly AIFC handled\n" + kBadFile, {}},
+      // Identifiers print through one helper: bytes outside 0x20-0x7E as '?',
+      // and a zero byte ends the text. One row for each identifier printed.
+      {"unhandled_chunk_id_escaped", form(cat({chunk("\x1f \x7e\x7f", {}), kComm, kSsnd})), 0,
+       "warning: unhandled chunk ? ~? (size=0)\n", kWav},
+      {"form_type_escaped", cat({text("FORM"), be32(4), {0x1b, 0xff, 0, 'C'}}), 1,
+       "unsupported type ??\nonly AIFC handled\n" + kBadFile, {}},
+      {"compression_type_escaped", form(cat({comm(1, 2, std::string("s\x80\0t", 4)), kSsnd})), 1,
+       "compression scheme = s?\nonly ima4, sowt and SDX2 handled\n" + kBadFile, {}},
       {"riff_file", cat({text("RIFF"), le32(36), text("WAVEfmt ")}), 1,
        "warning: unhandled chunk RIFF (size=603979776)\n" + kBadFile, {}},
-      {"text_file", text("hello world\n"), 1,
-       "warning: unhandled chunk hell (size=1864398703)\n" + kBadFile, {}},
       {"container_of_size_4", form({}), 1, kNoChunks + kBadFile, {}},
       {"comm_before_container", cat({kComm, form({kSsnd})}), 1, kBadFile, {}},
       {"second_container", form(cat({kComm, form({})})), 1, kBadFile, {}},
@@ -60,17 +62,6 @@ std::vector<Case> Cases() {
        "warning: unhandled chunk comm (size=24)\nno COMM chunk found\n" + kBadFile, {}},
       {"odd_unhandled_chunk_and_its_pad", form(cat({chunk("NAME", text("abc")), kComm, kSsnd})), 0,
        "warning: unhandled chunk NAME (size=3)\n", kWav},
-      {"identifier_with_escape_sequence", form(cat({chunk("\x1b[8m", {}), kComm, kSsnd})), 0,
-       "warning: unhandled chunk ?[8m (size=0)\n", kWav},
-      {"identifier_with_zero_after_control_byte",
-       form(cat({chunk(std::string("\x07\x9b\0X", 4), {}), kComm, kSsnd})), 0,
-       "warning: unhandled chunk ?? (size=0)\n", kWav},
-      {"form_type_with_control_bytes", cat({text("FORM"), be32(4), text("\x1b]0;")}), 1,
-       "unsupported type ?]0;\nonly AIFC handled\n" + kBadFile, {}},
-      {"identifier_with_zero_byte", form(cat({chunk(std::string("AB\0D", 4), {}), kComm, kSsnd})),
-       0, "warning: unhandled chunk AB (size=0)\n", kWav},
-      {"container_larger_than_file",
-       form_sized(1000, cat({kComm, kSsnd})), 0, kShorter, kWav},
       {"container_smaller_than_chunks",
        form_sized(4 + 30, cat({kComm, kSsnd})), 1, kSize + kBadFile, {}},
       {"remaining_count_below_a_header",
@@ -80,8 +71,6 @@ std::vector<Case> Cases() {
        "warning: unhandled chunk NAME (size=0)\n" + kSize + kBadFile, {}},
       // Each chunk is measured against the container before it is believed:
       // the room for its header, then for its fixed fields, then for its body.
-      {"comm_header_past_container_and_file_end",
-       form_sized(4 + 3, chunk_sized("COMM", 18, repeat(0, 10))), 1, kSize + kBadFile, {}},
       {"comm_fields_past_container_end",
        form_sized(4 + 20, comm(3, 2, "sowt")), 1, kSize + kBadFile, {}},
       {"comm_name_past_container_end",
@@ -93,8 +82,6 @@ std::vector<Case> Cases() {
       {"fver_body_past_container_end",
        form_sized(4 + 20 + 32 + 12, cat({kSsnd, kComm, chunk("FVER", cat({be32(0xA2805140), be32(0)}))})), 1,
        kSize + kBadFile, {}},
-      {"ssnd_header_past_container_and_file_end",
-       form_sized(4 + 32 + 3, cat({kComm, text("SSND"), be32(12), be32(0)})), 1, kSize + kBadFile, {}},
       // SSND of stored size 0: charged 8 + 8 fields, then a skip of -8 would
       // bring the count back above 0.
       {"ssnd_fields_past_container_end",
@@ -124,12 +111,8 @@ std::vector<Case> Cases() {
        "warning: unhandled chunk NAME (size=-1)\n", kWav},
       {"container_size_7FFFFFFF_ends_at_end_of_file",
        form_sized(0x7FFFFFFF, cat({kComm, kSsnd})), 0, kShorter, kWav},
-      {"container_size_FFFFFFFF_is_negative",
-       form_sized(0xFFFFFFFF, cat({kComm, kSsnd})), 1, kSize + kBadFile, {}},
       {"container_size_0_is_negative",
        form_sized(0, cat({kComm, kSsnd})), 1, kSize + kBadFile, {}},
-      {"unhandled_before_container", cat({chunk("NAME", {}), form(cat({kComm, kSsnd}))}), 1,
-       "warning: unhandled chunk NAME (size=0)\n" + kBadFile, {}},
       {"fver_wrong_version",
        form(cat({chunk("FVER", be32(1)), kComm, kSsnd})), 1,
        "version = 1\nonly 2726318400 handled\n" + kBadFile, {}},
@@ -172,9 +155,6 @@ std::vector<Case> Cases() {
        form(cat({comm(1, 4, "sowt"), kSsnd, chunk("NAME", {})})), 0,
        "warning: unhandled chunk NAME (size=0)\n",
        cat({wav_header(1, 8000, 8), {1, 2, 3, 4}, text("NAME")})},
-      {"ssnd_truncated_sowt",
-       form_sized(1000, cat({kComm, chunk_sized("SSND", 100, cat({be32(0), be32(0), {1, 2, 3, 4, 5}}))})), 0,
-       kTruncated, kWav},
       {"ssnd_truncated_sowt_stereo",
        form_sized(1000, cat({comm(2, 50, "sowt"), chunk_sized("SSND", 100, cat({be32(0), be32(0), repeat(7, 11)}))})),
        0, kTruncated, cat({wav_header(2, 8000, 8), repeat(7, 8)})},
@@ -199,26 +179,23 @@ std::vector<Case> Cases() {
 
 INSTANTIATE_TEST_SUITE_P(Files, Walk, ::testing::ValuesIn(Cases()), CaseName());
 
-// Every prefix of a valid file ends in status 0 or 1, with an output exactly
-// when the status is 0, and never prints a message the converter does not have.
-TEST(WalkPrefixes, EveryCutOfTheMinimalFileEndsCleanly) {
+// Every prefix of a valid file: refused, with the shorter-file warning where
+// the cut ends a chunk (12, 24, 56 bytes) and the COMM size error where it
+// falls in the compression name (54, 55); from 72 bytes on, inside the sound
+// data, converted with the truncation warning: one frame per 2 bytes.
+TEST(WalkPrefixes, EveryCutOfTheMinimalFile) {
   const Bytes whole = form(cat({fver(), kComm, kSsnd}));
   for (std::size_t n = 0; n < whole.size(); ++n) {
-    const Result r = convert(Bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
     SCOPED_TRACE("prefix of " + std::to_string(n) + " bytes");
-    ASSERT_TRUE(r.status == 0 || r.status == 1);
-    EXPECT_EQ(r.output_exists, r.status == 0);
-    if (r.status == 0) {
-      EXPECT_EQ(r.err.rfind(kTruncated, 0), 0u) << r.err;
-    }
-    if (r.status == 1) {
-      EXPECT_EQ(r.err.substr(r.err.size() - kBadFile.size()), kBadFile);
-    }
+    const std::string err = n == 0 || n == 12 || n == 24 ? kShorter + kNoChunks
+                            : n == 56                    ? kShorter + "no SSND chunk found\n"
+                            : n == 54 || n == 55         ? "error with COMM chunk, bad size\n"
+                                                         : "";
+    const std::uint32_t data = n >= 72 ? (n - 72) / 2 * 2 : 0;
+    const Bytes wav = cat({wav_header(1, 8000, data), Bytes(whole.begin() + 72, whole.begin() + 72 + data)});
+    const Bytes prefix(whole.begin(), whole.begin() + static_cast<long>(n));
+    expect_result(convert(prefix), {"", {}, n >= 72 ? 0 : 1, n >= 72 ? kTruncated : err + kBadFile, wav});
   }
-  // Cut inside the sound data: one whole frame survives.
-  const Result r = convert(Bytes(whole.begin(), whole.end() - 1));
-  EXPECT_EQ(r.err, kTruncated);
-  EXPECT_EQ(r.output, cat({wav_header(1, 8000, 2), {1, 2}}));
 }
 
 }  // namespace

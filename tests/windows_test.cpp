@@ -11,7 +11,7 @@
 #include <string>
 #include <system_error>
 
-#include "tests/aifc_builder.h"
+#include "tests/file_case.h"
 
 namespace aifc_test {
 namespace {
@@ -71,7 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
            return ec ? std::string() : dir.path("soft.aifc");
          }},
     }),
-    [](const auto& info) { return std::string(info.param.name); });
+    CaseName());
 
 // The converter, started as a user starts it; its input is a named pipe the
 // test writes, so the run waits in the walk, after its output is open, for as
