@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codecs/decoder_paths.h"
+#include "tests/aifc_builder.h"
 
 namespace aifc_test {
 namespace {
@@ -16,7 +17,6 @@ namespace {
 using aifconv::DecoderPath;
 using aifconv::Ima4Decoder;
 using aifconv::Sdx2Decoder;
-using Bytes = std::vector<std::uint8_t>;
 
 // Bytes written around every output, which no decoder may touch.
 constexpr std::size_t kGuard = 64;
@@ -207,6 +207,26 @@ TEST(DecoderChoice, FastestPathOfTheRunningCpu) {
   // A chosen index past a list's end takes its last path, the preferred one.
   EXPECT_EQ(aifconv::ima4_path(aifconv::kMaxDecoderPaths).name, ima4);
   EXPECT_EQ(aifconv::ima4_path(0).name, std::string("scalar"));
+}
+
+// A whole run decodes with the path its hooks choose, the last (preferred)
+// one by default.
+TEST(DecoderChoice, WholeRunUsesTheChosenPath) {
+  DecoderPath<Ima4Decoder> ima4[aifconv::kMaxDecoderPaths];
+  DecoderPath<Sdx2Decoder> sdx2[aifconv::kMaxDecoderPaths];
+  const int counts[2] = {static_cast<int>(aifconv::ima4_paths(ima4)), static_cast<int>(aifconv::sdx2_paths(sdx2))};
+  for (int codec = 0; codec < 2; ++codec)
+    for (int i = -1; i < counts[codec]; ++i) {
+      std::string used;
+      aifconv::Hooks hooks;
+      hooks.context = &used;
+      hooks.decoder_used = [](void* context, const char* name) { *static_cast<std::string*>(context) += name; };
+      hooks.decoder_path = i;
+      const Result r = convert(codec == 0 ? aifc(1, 1, "ima4", repeat(0, 34)) : aifc(1, 1, "SDX2", {2}), hooks);
+      EXPECT_EQ(r.status, 0);
+      const int k = i < 0 ? counts[codec] - 1 : i;
+      EXPECT_EQ(used, codec == 0 ? ima4[k].name : sdx2[k].name) << codec << " path " << i;
+    }
 }
 
 }  // namespace

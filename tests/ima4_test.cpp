@@ -2,7 +2,7 @@
 // independence of packets, and input that ends inside a frame.
 #include <gtest/gtest.h>
 
-#include "codecs/codecs.h"
+#include "codecs/decoder_paths.h"
 #include "tests/aifc_builder.h"
 
 namespace aifc_test {
