@@ -539,6 +539,38 @@ TEST(Binary, SignalsIgnoredAtStartStayIgnored) {
   EXPECT_EQ(read_text(dir.path("err")), "");
   EXPECT_EQ(output, cat({wav_header(2, 8000, 400000), repeat(3, 400000)}));
 }
+
+// A signal while the run opens its output ends it as later: a FIFO that it
+// waits to open for a reader is left as it is; a file whose open waits for
+// the test to give up its lease is opened, then removed as the run ends.
+TEST(Binary, SignalWhileTheOutputOpens) {
+  if (under_emulator()) GTEST_SKIP() << "an emulator's signal delivery is not the kernel's";
+  std::signal(SIGIO, SIG_IGN);  // the notice that the lease must go
+  for (const bool fifo : {true, false}) {
+    TempDir dir;
+    const std::string out = dir.path(fifo ? "out.fifo" : "out.wav");
+    write_file(dir.path("in.aifc"), kStereo);
+    int lease = -1;
+    if (fifo) {
+      ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
+    } else {
+      write_file(out, {1});
+      lease = open(out.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fcntl(lease, F_SETLEASE, F_RDLCK) != 0) GTEST_SKIP() << "no file leases here";
+    }
+    const pid_t pid = spawn(dir.path("in.aifc"), out, dir.path("err"), nullptr);
+    for (int i = 0; i < 500 && !fifo && fcntl(lease, F_GETLEASE) == F_RDLCK; ++i) usleep(10000);
+    usleep(100000);  // the run waits in its open
+    kill(pid, SIGTERM);
+    usleep(100000);
+    if (lease >= 0) close(lease);
+    int status = 0;
+    for (int i = 0; i < 300 && waitpid(pid, &status, WNOHANG) == 0; ++i) usleep(10000);
+    if (kill(pid, SIGKILL) == 0) waitpid(pid, &status, 0);  // still waiting: failed
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << fifo;
+    EXPECT_EQ(exists(out), fifo);
+  }
+}
 #endif
 
 }  // namespace
