@@ -351,11 +351,15 @@ TEST(ExitRace, SignalWhileTheOutputIsClosed) {
     Bytes input;
     bool close_fails;
     bool kept;
+    int sig;
   } cases[] = {
-      {"refused", text("not a sound file"), false, false},
-      {"short_read", aifc(2, 2, "sowt", {1, 2, 3, 4}), false, false},
-      {"converted", aifc(1, 2, "sowt", {1, 2, 3, 4}), false, true},
-      {"converted_close_fails", aifc(1, 2, "sowt", {1, 2, 3, 4}), true, false},
+      {"refused", text("not a sound file"), false, false, SIGTERM},
+      {"short_read", aifc(2, 2, "sowt", {1, 2, 3, 4}), false, false, SIGTERM},
+      {"converted", aifc(1, 2, "sowt", {1, 2, 3, 4}), false, true, SIGTERM},
+      {"converted_close_fails", aifc(1, 2, "sowt", {1, 2, 3, 4}), true, false, SIGTERM},
+#ifdef SIGRTMIN
+      {"refused_realtime", text("not a sound file"), false, false, SIGRTMIN + 2},
+#endif
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -369,11 +373,12 @@ TEST(ExitRace, SignalWhileTheOutputIsClosed) {
       char** argv = nullptr;
       aifconv::platform::prepare_process(&argc, &argv);
       aifconv::Hooks hooks;
-      hooks.context = const_cast<bool*>(&c.close_fails);
+      hooks.context = const_cast<void*>(static_cast<const void*>(&c));
       hooks.close_output = [](void* context, int fd) {
-        raise(SIGTERM);
+        const auto& row = *static_cast<decltype(&c)>(context);
+        raise(row.sig);
         const bool closed = aifconv::platform::close_file(fd);
-        if (!*static_cast<bool*>(context)) return closed;
+        if (!row.close_fails) return closed;
         errno = EIO;
         return false;
       };
@@ -383,7 +388,7 @@ TEST(ExitRace, SignalWhileTheOutputIsClosed) {
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig);
     EXPECT_EQ(exists(out), c.kept);
   }
 }
