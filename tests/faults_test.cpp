@@ -564,8 +564,11 @@ TEST(Binary, SignalWhileTheOutputOpens) {
       if (fcntl(lease, F_SETLEASE, F_RDLCK) != 0) GTEST_SKIP() << "no file leases here";
     }
     const pid_t pid = spawn(dir.path("in.aifc"), out, dir.path("err"), nullptr);
-    for (int i = 0; i < 500 && !fifo && fcntl(lease, F_GETLEASE) == F_RDLCK; ++i) usleep(10000);
-    usleep(100000);  // the run waits in its open
+    // Until the run sleeps (state S), which it first does waiting in its open.
+    for (int i = 0; i < 500; ++i, usleep(10000)) {
+      const std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
+      if (stat.size() > stat.rfind(')') + 2 && stat[stat.rfind(')') + 2] == 'S') break;
+    }
     kill(pid, SIGTERM);
     usleep(100000);
     if (lease >= 0) close(lease);
