@@ -545,7 +545,7 @@ TEST(Binary, SignalsIgnoredAtStartStayIgnored) {
   EXPECT_EQ(output, cat({wav_header(2, 8000, 400000), repeat(3, 400000)}));
 }
 
-// A signal while the run opens its output ends it as later: a FIFO that it
+// A signal while the run opens its output ends it as it would later: a FIFO it
 // waits to open for a reader is left as it is; a file whose open waits for
 // the test to give up its lease is opened, then removed as the run ends.
 TEST(Binary, SignalWhileTheOutputOpens) {
@@ -561,9 +561,13 @@ TEST(Binary, SignalWhileTheOutputOpens) {
     } else {
       write_file(out, {1});
       lease = open(out.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fcntl(lease, F_SETLEASE, F_RDLCK) != 0) GTEST_SKIP() << "no file leases here";
+      if (fcntl(lease, F_SETLEASE, F_RDLCK) != 0) {
+        close(lease);
+        GTEST_SKIP() << "no file leases here";
+      }
     }
     const pid_t pid = spawn(dir.path("in.aifc"), out, dir.path("err"), nullptr);
+    ASSERT_GT(pid, 0);
     // Until the run sleeps (state S), which it first does waiting in its open.
     for (int i = 0; i < 500; ++i, usleep(10000)) {
       const std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
