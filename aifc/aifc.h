@@ -52,10 +52,10 @@ enum ChunkSeen : unsigned {
 // A sample rate as its 80-bit extended encoding holds it. The value is
 // (-1)^negative x significand x 2^(exponent - 16383 - 63), except that it is
 // an infinity when the exponent is 32767 and the integer bit (bit 63 of the
-// significand) is set, and that with exponent 0 the last step of the scaling
-// rounds it to a multiple of 2^-16445, ties to even (so a significand of 1
-// gives zero). These are exactly the values the 80-bit extended format takes
-// when the fraction is scaled by repeated halving or doubling.
+// significand) is set, and that with exponent 0 the scale is 2^-16446 and a
+// significand of 1 gives zero. The functions below answer as the 80-bit
+// extended format does when the fraction is scaled by repeated halving or
+// doubling.
 struct ExtendedRate {
   bool negative = false;
   std::uint16_t exponent = 0;     // biased by 16383, 0..32767

@@ -30,13 +30,14 @@ int size_bad(Context& ctx) {
   return fail_bad_file(ctx);
 }
 
-// A read of the walk came up short. A failed read (not the end of the file)
-// is reported with the input's system error; otherwise `message`, if any.
-int short_read(Context& ctx, const char* message = nullptr) {
+// A read of the walk came up short: the input's system error after a failed
+// read, or at the end of the file `at_end` (nothing for most fields); then
+// the bad-file exit.
+int fail_read_error_or(Context& ctx, const char* at_end = "") {
   if (input_failed(ctx))
     report_input_error(ctx);
-  else if (message)
-    std::fprintf(ctx.err, "%s", message);
+  else
+    std::fprintf(ctx.err, "%s", at_end);
   return fail_bad_file(ctx);
 }
 
@@ -113,14 +114,14 @@ int walk_chunks(Context& ctx, SoundFormat& format) {
         if (is_negative(form_remaining - 8)) return size_bad(ctx);
         seen |= SeenComm;
         std::uint8_t fields[22];
-        if (read_input(ctx, fields, 22) < 22) return short_read(ctx);
+        if (read_input(ctx, fields, 22) < 22) return fail_read_error_or(ctx);
         form_remaining -= 30;  // 8 header + 22 fixed bytes
         if (is_negative(form_remaining)) return size_bad(ctx);
         if (!parse_comm(ctx, fields, format)) return fail_bad_file(ctx);
         const std::uint32_t skip = padded - 22;  // compression name and pad byte
         form_remaining -= skip;
         if (is_negative(form_remaining)) return size_bad(ctx);
-        if (!skip_signed(ctx, skip, nullptr)) return short_read(ctx, "error with COMM chunk, bad size\n");
+        if (!skip_signed(ctx, skip, nullptr)) return fail_read_error_or(ctx, "error with COMM chunk, bad size\n");
         break;
       }
 
@@ -129,7 +130,7 @@ int walk_chunks(Context& ctx, SoundFormat& format) {
         seen |= SeenFver;
         if (is_negative(form_remaining - 8)) return size_bad(ctx);
         std::uint8_t stamp[4];
-        if (read_input(ctx, stamp, 4) < 4) return short_read(ctx);
+        if (read_input(ctx, stamp, 4) < 4) return fail_read_error_or(ctx);
         if (is_negative(form_remaining - 12)) return size_bad(ctx);
         const std::uint32_t version = get_be32(stamp);
         if (version != kAifcVersion1) {
@@ -140,7 +141,7 @@ int walk_chunks(Context& ctx, SoundFormat& format) {
         const std::uint32_t skip = padded - 4;
         form_remaining = form_remaining - 12 - skip;
         if (is_negative(form_remaining)) return size_bad(ctx);
-        if (!skip_signed(ctx, skip, nullptr)) return short_read(ctx, "error with FVER chunk, bad size\n");
+        if (!skip_signed(ctx, skip, nullptr)) return fail_read_error_or(ctx, "error with FVER chunk, bad size\n");
         break;
       }
 
@@ -153,7 +154,7 @@ int walk_chunks(Context& ctx, SoundFormat& format) {
         if (is_negative(form_remaining - 8)) return size_bad(ctx);
         seen |= SeenSsnd;
         std::uint8_t fields[8];
-        if (read_input(ctx, fields, 8) < 8) return short_read(ctx);
+        if (read_input(ctx, fields, 8) < 8) return fail_read_error_or(ctx);
         form_remaining -= 16;  // 8 header + offset + block size
         if (is_negative(form_remaining)) return size_bad(ctx);
         const std::uint32_t data_offset = get_be32(fields);  // block size is ignored
@@ -166,7 +167,7 @@ int walk_chunks(Context& ctx, SoundFormat& format) {
         ssnd_offset = data_offset;
         ssnd_whole = skip_signed(ctx, skip, &counted);
         if (ssnd_whole) break;
-        if (input_failed(ctx)) return short_read(ctx);
+        if (input_failed(ctx)) return fail_read_error_or(ctx);
 
         // The sound data ends early: recompute the frames from what is there.
         if (!(seen & SeenComm)) return fail_bad_file(ctx);
@@ -191,7 +192,7 @@ int walk_chunks(Context& ctx, SoundFormat& format) {
         form_remaining = form_remaining - 8 - padded;
         if (is_negative(form_remaining)) return size_bad(ctx);
         // The body is counted down to exactly zero, as an unsigned count.
-        if (!skip_input(ctx, padded, nullptr)) return short_read(ctx);
+        if (!skip_input(ctx, padded, nullptr)) return fail_read_error_or(ctx);
         break;
       }
 
@@ -201,7 +202,7 @@ int walk_chunks(Context& ctx, SoundFormat& format) {
         break;
 
       case ReadFailure:
-        return short_read(ctx);
+        return fail_read_error_or(ctx);
     }
 
     if (form_remaining != 0) continue;

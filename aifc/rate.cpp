@@ -25,13 +25,11 @@ bool is_infinite(const ExtendedRate& r) {
 }
 
 // The absolute value of a finite rate. With exponent 0 the scaled value is
-// significand x 2^-16446, half the 2^-16445 step of the smallest subnormals:
-// the last halving rounds it to that step, ties to even.
+// significand x 2^-16446, far below the sixth decimal: all that shows of it
+// is whether it is zero, and the last halving makes a significand of 1 zero.
 Magnitude magnitude(const ExtendedRate& r) {
   if (r.exponent != 0) return {r.significand, r.exponent - kScale};
-  std::uint64_t half = r.significand >> 1;
-  if ((r.significand & 1) != 0 && (half & 1) != 0) ++half;  // a tie, up to the even neighbour
-  return {half, 1 - kScale};
+  return {r.significand >> 1, 1 - kScale};
 }
 
 // The whole part of m into *whole and whether a nonzero fraction was dropped
@@ -145,29 +143,18 @@ void big_shift_right_rounded(BigUint& n, int bits) {
   }
 }
 
-// Long divisions by 10^9 chained in one sweep: the second divides the
-// quotient of the first, limb by limb from the top as the first produces
-// them, and so on. Their remainder chains do not wait for each other, so the
-// divisions overlap.
-constexpr int kChained = 4;
-
-// n /= 10^(9 x kChained), storing the remainder's digits in groups[]: nine
-// per group, least significant first. Each step divides
-// remainder x 2^32 + limb < 10^9 x 2^32 < 2^64, so its quotient is below
-// 2^32: a limb for the next division of the chain.
-void big_divide_chained(BigUint& n, std::uint32_t groups[kChained]) {
-  std::uint64_t remainder[kChained] = {};
+// n /= 10^9, returning the remainder: the nine lowest digits. Each step
+// divides remainder x 2^32 + limb < 10^9 x 2^32 < 2^64, so its quotient is
+// below 2^32.
+std::uint32_t big_divide(BigUint& n) {
+  std::uint64_t remainder = 0;
   for (int i = n.used - 1; i >= 0; --i) {
-    std::uint64_t limb = n.limb[i];
-    for (int k = 0; k < kChained; ++k) {
-      const std::uint64_t t = remainder[k] << 32 | limb;
-      limb = t / 1000000000u;
-      remainder[k] = t - limb * 1000000000u;
-    }
-    n.limb[i] = static_cast<std::uint32_t>(limb);
+    const std::uint64_t t = remainder << 32 | n.limb[i];
+    n.limb[i] = static_cast<std::uint32_t>(t / 1000000000u);
+    remainder = t % 1000000000u;
   }
   big_trim(n);
-  for (int k = 0; k < kChained; ++k) groups[k] = static_cast<std::uint32_t>(remainder[k]);
+  return static_cast<std::uint32_t>(remainder);
 }
 
 }  // namespace
@@ -220,21 +207,17 @@ RateText rate_text(const ExtendedRate& rate) {
   else
     big_shift_right_rounded(n, -m.shift);
 
-  // 9 x kChained digits per sweep, least significant first, from the end of
-  // `digits`. n < 2^16385 x 10^6 < 10^4939: at most 549 groups of nine,
-  // rounded up to whole sweeps.
-  constexpr int kSweeps = (549 + kChained - 1) / kChained;
-  char digits[kSweeps * kChained * 9];
+  // Nine digits per division, least significant first, from the end of
+  // `digits`. n < 2^16385 x 10^6 < 10^4939: at most 549 groups of nine.
+  char digits[549 * 9];
   char* const end = digits + sizeof digits;
   char* p = end;
   do {
-    std::uint32_t groups[kChained];
-    big_divide_chained(n, groups);
-    for (std::uint32_t group : groups)
-      for (int i = 0; i < 9; ++i) {
-        *--p = static_cast<char>('0' + group % 10);
-        group /= 10;
-      }
+    std::uint32_t group = big_divide(n);
+    for (int i = 0; i < 9; ++i) {
+      *--p = static_cast<char>('0' + group % 10);
+      group /= 10;
+    }
   } while (n.used > 0);
   while (end - p > 7 && *p == '0') ++p;  // keep one digit before the point
 

@@ -20,24 +20,27 @@ constexpr std::size_t kIma4PacketSamples = 64;
 // the output).
 int convert_samples(Context& ctx, const SoundFormat& format);
 
-// The per-codec passes, entered after the seek.
-int convert_sowt(Context& ctx, const SoundFormat& format);
+// One codec's part of the data pass: `units` units, each `in_size` bytes of
+// input and `out_size` bytes of output (never fewer than in). `decode` turns
+// whole units at `in` into output at `out`, with `state` (the decoder, the
+// channels, what carries over); without one the input is the output (sowt).
+// `decoder` names the decoder (codecs/decoder_paths.h), for the hooks.
+struct BlockStep {
+  std::uint64_t units;
+  std::size_t in_size;
+  std::size_t out_size;
+  void (*decode)(void* state, const std::uint8_t* in, std::size_t units, std::uint8_t* out);
+  void* state;
+  const char* decoder;
+};
+
+// The data pass after the seek: blocks of whole units read, decoded and
+// written; the units of a short read that arrived whole are written before
+// it is reported. Returns as convert_samples.
+int convert_blocks(Context& ctx, const BlockStep& step);
+
+// The ima4 and SDX2 passes, entered after the seek.
 int convert_ima4(Context& ctx, const SoundFormat& format);
 int convert_sdx2(Context& ctx, const SoundFormat& format);
-
-// Decode one 34-byte ima4 packet into 64 samples, 2 bytes little-endian each.
-void decode_ima4_packet(const std::uint8_t packet[34], std::uint8_t out[128]);
-
-// Decode `frames` frames of ima4 packets (one packet per channel, left first)
-// from `in` into interleaved 16-bit little-endian samples at `out`
-// (frames * 128 * channels bytes).
-void decode_ima4_frames(const std::uint8_t* in, std::size_t frames, unsigned channels,
-                        std::uint8_t* out);
-
-// Decode `count` SDX2 codes, channels interleaved, continuing from and updating
-// the per-channel previous samples in `prev`; writes count 16-bit little-endian
-// samples to `out`. Codes are taken in channel order starting with channel 0.
-void decode_sdx2(const std::uint8_t* in, std::size_t count, unsigned channels,
-                 std::uint16_t* prev, std::uint8_t* out);
 
 }  // namespace aifconv

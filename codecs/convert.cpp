@@ -1,5 +1,6 @@
-// The data pass: reposition on the sound data and dispatch on the codec; the
-// sowt copy, whose samples are already what a 16-bit PCM WAV file holds.
+// The data pass: reposition on the sound data, dispatch on the codec, and the
+// block loop every codec runs; sowt samples are already what a 16-bit PCM WAV
+// file holds, and are copied.
 #include "codecs/codecs.h"
 
 #include "driver/context.h"
@@ -16,24 +17,34 @@ int convert_samples(Context& ctx, const SoundFormat& format) {
     case Sowt:
       break;
   }
-  return convert_sowt(ctx, format);
+  return convert_blocks(ctx, {std::uint64_t{format.frames} * format.channels, 2, 2, nullptr, nullptr, nullptr});
 }
 
-int convert_sowt(Context& ctx, const SoundFormat& format) {
-  static std::uint8_t block[kMaxBlock];  // block sizes are whole frames, mono or stereo
-  std::uint64_t remaining = std::uint64_t{format.frames} * bytes_per_frame(Sowt, format.channels);
+int convert_blocks(Context& ctx, const BlockStep& step) {
+  // Blocks of whole units, up to kMaxBlock bytes out and so no more in.
+  static std::uint8_t in_block[kMaxBlock];
+  static std::uint8_t out_block[kMaxBlock];
+  if (step.decoder && ctx.hooks.decoder_used) ctx.hooks.decoder_used(ctx.hooks.context, step.decoder);
+  std::uint64_t remaining = step.units;
   while (remaining > 0) {
-    const std::size_t size = next_block_size(ctx);
-    const std::size_t want = remaining < size ? static_cast<std::size_t>(remaining) : size;
-    const std::size_t got = read_input(ctx, block, want);
-    // Whole samples that arrived go out first, as a sample-by-sample copy would.
-    const std::size_t whole = got & ~static_cast<std::size_t>(1);
-    if (!write_output(ctx, block, whole)) return fail_output(ctx);
+    const std::size_t block_units = next_block_size(ctx) / step.out_size;
+    const std::size_t units = remaining < block_units ? static_cast<std::size_t>(remaining) : block_units;
+    const std::size_t want = units * step.in_size;
+    const std::size_t got = read_input(ctx, in_block, want);
+    // Units that arrived whole are converted and written before a short read
+    // is reported, as they would be one by one.
+    const std::size_t whole = got / step.in_size;
+    const std::uint8_t* out = in_block;
+    if (step.decode) {
+      step.decode(step.state, in_block, whole, out_block);
+      out = out_block;
+    }
+    if (!write_output(ctx, out, whole * step.out_size)) return fail_output(ctx);
     if (got < want) {
-      report_short_read(ctx);
+      report_read_error_or_end(ctx);
       return fail_bad_file(ctx);
     }
-    remaining -= got;
+    remaining -= units;
   }
   return finish_success(ctx);
 }

@@ -1,7 +1,8 @@
-// The decoder implementations behind decode_ima4_frames and decode_sdx2: the
-// portable scalar code and the vector code for the CPUs this build targets.
-// Every implementation writes the same bytes as the scalar one; the public
-// entry points call the fastest one the running CPU supports, chosen once.
+// The decoder implementations: the portable scalar code and the vector code
+// for the CPUs this build targets. Every implementation writes the same bytes
+// as the scalar one; the data pass calls the one its hooks choose, by default
+// the fastest the running CPU supports. The entry points at the end decode
+// with that one, for tests, benchmarks and the sample files.
 #pragma once
 
 #include <cstddef>
@@ -23,7 +24,7 @@
 
 namespace aifconv {
 
-// Same contract as decode_ima4_frames and decode_sdx2 (codecs/codecs.h).
+// Same contract as decode_ima4_frames and decode_sdx2 (below).
 using Ima4Decoder = void (*)(const std::uint8_t* in, std::size_t frames, unsigned channels,
                              std::uint8_t* out);
 using Sdx2Decoder = void (*)(const std::uint8_t* in, std::size_t count, unsigned channels,
@@ -77,5 +78,20 @@ void decode_sdx2_avx512(const std::uint8_t* in, std::size_t count, unsigned chan
 #if AIFCONV_NEON_PATHS
 void decode_ima4_neon(const std::uint8_t* in, std::size_t frames, unsigned channels, std::uint8_t* out);
 #endif
+
+// Decode one 34-byte ima4 packet into 64 samples, 2 bytes little-endian each.
+void decode_ima4_packet(const std::uint8_t packet[34], std::uint8_t out[128]);
+
+// Decode `frames` frames of ima4 packets (one packet per channel, left first)
+// from `in` into interleaved 16-bit little-endian samples at `out`
+// (frames * 128 * channels bytes).
+void decode_ima4_frames(const std::uint8_t* in, std::size_t frames, unsigned channels,
+                        std::uint8_t* out);
+
+// Decode `count` SDX2 codes, channels interleaved, continuing from and updating
+// the per-channel previous samples in `prev`; writes count 16-bit little-endian
+// samples to `out`. Codes are taken in channel order starting with channel 0.
+void decode_sdx2(const std::uint8_t* in, std::size_t count, unsigned channels,
+                 std::uint16_t* prev, std::uint8_t* out);
 
 }  // namespace aifconv

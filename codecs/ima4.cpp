@@ -121,6 +121,16 @@ void decode_frames(const std::uint8_t* in, std::size_t frames, std::uint8_t* out
   }
 }
 
+struct Ima4Pass {
+  DecoderPath<Ima4Decoder> path;
+  unsigned channels;
+};
+
+void decode_block(void* state, const std::uint8_t* in, std::size_t frames, std::uint8_t* out) {
+  const Ima4Pass& pass = *static_cast<const Ima4Pass*>(state);
+  pass.path.decode(in, frames, pass.channels, out);
+}
+
 }  // namespace
 
 void decode_ima4_packet(const std::uint8_t packet[34], std::uint8_t out[128]) {
@@ -141,33 +151,11 @@ void decode_ima4_frames(const std::uint8_t* in, std::size_t frames, unsigned cha
   ima4_path().decode(in, frames, channels, out);
 }
 
+// Units of one frame: a packet per channel in, 64 samples per channel out.
 int convert_ima4(Context& ctx, const SoundFormat& format) {
-  // A block holds whole frames: 128 bytes out for each 34-byte packet in.
-  constexpr std::size_t kBlockPackets = kMaxBlock / (kIma4PacketSamples * 2);
-  static std::uint8_t in_block[kBlockPackets * kIma4PacketSize];
-  static std::uint8_t out_block[kBlockPackets * kIma4PacketSamples * 2];
-  const unsigned channels = format.channels;
-  const std::size_t frame_in = bytes_per_frame(Ima4, channels);
-  const std::size_t frame_out = kIma4PacketSamples * 2 * channels;
-  const Ima4Decoder decode = ima4_path(ctx.hooks.decoder_path).decode;
-
-  std::uint32_t remaining = format.frames;
-  while (remaining > 0) {
-    const std::size_t block_frames = next_block_size(ctx) / frame_out;
-    const std::size_t frames = remaining < block_frames ? remaining : block_frames;
-    const std::size_t got = read_input(ctx, in_block, frames * frame_in);
-    // Frames that arrived whole are decoded and written before a short read
-    // is reported, as they would be frame by frame.
-    const std::size_t whole = got / frame_in;
-    decode(in_block, whole, channels, out_block);
-    if (!write_output(ctx, out_block, whole * frame_out)) return fail_output(ctx);
-    if (whole < frames) {
-      report_short_read(ctx);
-      return fail_bad_file(ctx);
-    }
-    remaining -= static_cast<std::uint32_t>(frames);
-  }
-  return finish_success(ctx);
+  Ima4Pass pass{ima4_path(ctx.hooks.decoder_path), format.channels};
+  return convert_blocks(ctx, {format.frames, bytes_per_frame(Ima4, format.channels),
+                              kIma4PacketSamples * 2 * format.channels, decode_block, &pass, pass.path.name});
 }
 
 }  // namespace aifconv

@@ -47,6 +47,17 @@ inline std::uint16_t sdx2_pair(std::uint16_t v, std::uint8_t c1, std::uint8_t c2
   return static_cast<std::uint16_t>((v & k1 & k2) + tail);
 }
 
+struct Sdx2Pass {
+  DecoderPath<Sdx2Decoder> path;
+  unsigned channels;
+  std::uint16_t* prev;
+};
+
+void decode_block(void* state, const std::uint8_t* in, std::size_t count, std::uint8_t* out) {
+  const Sdx2Pass& pass = *static_cast<const Sdx2Pass*>(state);
+  pass.path.decode(in, count, pass.channels, pass.prev, out);
+}
+
 }  // namespace
 
 void decode_sdx2_scalar(const std::uint8_t* in, std::size_t count, unsigned channels,
@@ -92,31 +103,9 @@ void decode_sdx2(const std::uint8_t* in, std::size_t count, unsigned channels,
   sdx2_path().decode(in, count, channels, prev, out);
 }
 
-// The pass itself, continuing from the previous samples in `prev`.
-static int sdx2_pass(Context& ctx, const SoundFormat& format, std::uint16_t* prev) {
-  // Block sizes are whole frames, mono or stereo: one code in, 2 bytes out.
-  static std::uint8_t in_block[kMaxBlock / 2];
-  static std::uint8_t out_block[kMaxBlock];
-  const Sdx2Decoder decode = sdx2_path(ctx.hooks.decoder_path).decode;
-  std::uint64_t remaining = std::uint64_t{format.frames} * bytes_per_frame(Sdx2, format.channels);
-  while (remaining > 0) {
-    const std::size_t size = next_block_size(ctx) / 2;
-    const std::size_t want = remaining < size ? static_cast<std::size_t>(remaining) : size;
-    const std::size_t got = read_input(ctx, in_block, want);
-    // Every code that arrived is a sample written before a short read shows.
-    decode(in_block, got, format.channels, prev, out_block);
-    if (!write_output(ctx, out_block, 2 * got)) return fail_output(ctx);
-    if (got < want) {
-      report_short_read(ctx);
-      return fail_bad_file(ctx);
-    }
-    remaining -= got;
-  }
-  return finish_success(ctx);
-}
-
 // The previous sample of each channel, starting at 0, is the one piece of
 // memory the converter allocates; it is released here whatever the pass did.
+// Units of one code: one byte in, a sample out.
 int convert_sdx2(Context& ctx, const SoundFormat& format) {
   const std::size_t size = format.channels * sizeof(std::uint16_t);
   void* memory = ctx.hooks.allocate ? ctx.hooks.allocate(ctx.hooks.context, size) : std::malloc(size);
@@ -124,9 +113,10 @@ int convert_sdx2(Context& ctx, const SoundFormat& format) {
     report_errno(ctx, "memory");
     return close_and_remove(ctx);
   }
-  std::uint16_t* sdx2_prev = static_cast<std::uint16_t*>(memory);
-  for (unsigned c = 0; c < format.channels; ++c) sdx2_prev[c] = 0;
-  const int status = sdx2_pass(ctx, format, sdx2_prev);
+  Sdx2Pass pass{sdx2_path(ctx.hooks.decoder_path), format.channels, static_cast<std::uint16_t*>(memory)};
+  for (unsigned c = 0; c < format.channels; ++c) pass.prev[c] = 0;
+  const int status = convert_blocks(ctx, {std::uint64_t{format.frames} * bytes_per_frame(Sdx2, format.channels),
+                                          1, 2, decode_block, &pass, pass.path.name});
   std::free(memory);
   return status;
 }

@@ -72,7 +72,7 @@ void report_input_error(Context& ctx) {
   std::fprintf(ctx.err, "%s: %s\n", ctx.input_path, std::strerror(ctx.in.error));
 }
 
-void report_short_read(Context& ctx) {
+void report_read_error_or_end(Context& ctx) {
   if (ctx.in.failed)
     report_input_error(ctx);
   else

@@ -30,6 +30,8 @@ struct Hooks {
   // The decoder the data pass uses, as an index into the lists of
   // codecs/decoder_paths.h; -1 means the preferred one.
   int decoder_path = -1;
+  // Told the name of the decoder the data pass runs, before its first block.
+  void (*decoder_used)(void* context, const char* name) = nullptr;
 };
 
 // The input: a descriptor with a small read-ahead buffer, and end-of-file and
@@ -81,7 +83,7 @@ void report_errno(Context& ctx, const char* what);
 void report_input_error(Context& ctx);
 // Report a short read of sample data: the system error for the input path, or
 // "<input>: unexpected end of file" when the input simply ended.
-void report_short_read(Context& ctx);
+void report_read_error_or_end(Context& ctx);
 
 // Read up to n bytes from the input; returns how many arrived (fewer only at
 // end of file or on a read error, which input_failed then tells).

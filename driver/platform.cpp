@@ -32,18 +32,15 @@ namespace platform {
 
 namespace {
 
-// The registered output: its descriptor and path. The path is exchanged
-// atomically, so that the exits of the run and an interruption never both
-// take it.
+// The registered output's path, exchanged atomically, so that the exits of
+// the run and an interruption never both take it.
 std::atomic<const char*> registered_path{nullptr};
-std::atomic<int> registered_fd{-1};
 
 // The file open_output writes: the output path with every symbolic link
 // followed.
 constexpr std::size_t kMaxTarget = 4096;
 char output_target[kMaxTarget];
 static_assert(std::atomic<const char*>::is_always_lock_free, "used from a signal handler");
-static_assert(std::atomic<int>::is_always_lock_free, "used from a signal handler");
 
 // Largest count handed to one system read or write (the Windows runtime
 // takes an unsigned int).
@@ -71,9 +68,10 @@ bool widen(const char* path, wchar_t* out) {
   return true;
 }
 
-// The registered output's path in UTF-16, ready for the console handler,
-// which must not allocate.
+// The registered output's path in UTF-16 and its descriptor, ready for the
+// console handler, which must not allocate.
 wchar_t registered_wide[kMaxPath];
+std::atomic<int> registered_fd{-1};
 
 // Set while the run's exit closes and removes the output; the console
 // handler waits for it.
@@ -106,6 +104,12 @@ BOOL WINAPI on_console_event(DWORD event) {
 bool file_index(HANDLE h, BY_HANDLE_FILE_INFORMATION* info) {
   return h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, info) != 0;
 }
+
+std::ptrdiff_t write_some(int fd, const std::uint8_t* buf, std::size_t n) {
+  return _write(fd, buf, static_cast<unsigned>(n));
+}
+
+bool seek_to(int fd, std::int64_t position) { return _lseeki64(fd, position, SEEK_SET) >= 0; }
 
 }  // namespace
 
@@ -143,16 +147,6 @@ std::ptrdiff_t read_file(int fd, std::uint8_t* buf, std::size_t n) {
   if (n > kMaxTransfer) n = kMaxTransfer;
   return _read(fd, buf, static_cast<unsigned>(n));
 }
-
-namespace {
-
-std::ptrdiff_t write_some(int fd, const std::uint8_t* buf, std::size_t n) {
-  return _write(fd, buf, static_cast<unsigned>(n));
-}
-
-bool seek_to(int fd, std::int64_t position) { return _lseeki64(fd, position, SEEK_SET) >= 0; }
-
-}  // namespace
 
 bool is_regular_file(int fd, std::uint64_t* size) {
   struct _stati64 st;
@@ -261,6 +255,10 @@ sigset_t cleanup_set() {
 // The signal mask hold_signals replaced.
 sigset_t mask_before_hold;
 
+std::ptrdiff_t write_some(int fd, const std::uint8_t* buf, std::size_t n) { return write(fd, buf, n); }
+
+bool seek_to(int fd, std::int64_t position) { return lseek(fd, static_cast<off_t>(position), SEEK_SET) >= 0; }
+
 // Most symbolic links followed before giving up, as the system's own lookup.
 constexpr int kMaxLinks = 40;
 
@@ -269,32 +267,29 @@ constexpr int kMaxLinks = 40;
 // file to create). A relative target is taken from the link's folder. False
 // with errno set: ENAMETOOLONG, or ELOOP after kMaxLinks links.
 bool follow_links(const char* path) {
-  const std::size_t length = std::strlen(path);
-  if (length >= kMaxTarget) {
-    errno = ENAMETOOLONG;
-    return false;
-  }
-  std::memcpy(output_target, path, length + 1);
-  for (int links = 0; links < kMaxLinks; ++links) {
-    char target[kMaxTarget];
-    const ssize_t n = readlink(output_target, target, sizeof target);
-    if (n < 0) return true;  // not a link (EINVAL), or missing: open creates or reports it
-    if (static_cast<std::size_t>(n) >= sizeof target) {
-      errno = ENAMETOOLONG;
-      return false;
-    }
+  const char* name = path;  // what goes in place of the link: first the path itself
+  std::size_t length = std::strlen(path);
+  char target[kMaxTarget];
+  for (int links = 0;; ++links) {
     // Keep the link's folder ("dir/" of "dir/link"; nothing for "link").
     const char* slash = std::strrchr(output_target, '/');
-    const std::size_t keep = target[0] == '/' || !slash ? 0 : static_cast<std::size_t>(slash - output_target) + 1;
-    if (keep + static_cast<std::size_t>(n) >= kMaxTarget) {
+    const std::size_t keep =
+        links == 0 || name[0] == '/' || !slash ? 0 : static_cast<std::size_t>(slash - output_target) + 1;
+    if (keep + length >= kMaxTarget) {  // a target that filled readlink's buffer included
       errno = ENAMETOOLONG;
       return false;
     }
-    std::memcpy(output_target + keep, target, static_cast<std::size_t>(n));
-    output_target[keep + static_cast<std::size_t>(n)] = '\0';
+    std::memcpy(output_target + keep, name, length);
+    output_target[keep + length] = '\0';
+    if (links == kMaxLinks) {
+      errno = ELOOP;
+      return false;
+    }
+    const ssize_t n = readlink(output_target, target, sizeof target);
+    if (n < 0) return true;  // not a link (EINVAL), or missing: open creates or reports it
+    name = target;
+    length = static_cast<std::size_t>(n);
   }
-  errno = ELOOP;
-  return false;
 }
 
 }  // namespace
@@ -304,23 +299,32 @@ int open_input(const char* path) { return open(path, O_RDONLY | O_CLOEXEC); }
 int open_output(const char* path) {
   if (!follow_links(path)) return -1;
   // A signal between creating a regular file and registering it would leave
-  // it behind, so signals wait while both happen. Not for a FIFO or device:
-  // opening one may wait for a reader, and an interrupt must still end that
-  // wait (nor is one removed).
-  struct stat st;
-  const bool may_block = stat(output_target, &st) == 0 && !S_ISREG(st.st_mode);
-  sigset_t all, before;
-  sigfillset(&all);
-  if (!may_block) sigprocmask(SIG_BLOCK, &all, &before);
-  const int fd = open(output_target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-  const int error = errno;
-  if (fd >= 0 && is_regular_file(fd)) {
-    registered_fd = fd;
-    registered_path = output_target;
+  // it behind, so the exits' hold covers both; and under the hold the open
+  // must not wait. A FIFO that no reader has opened yet fails it at once
+  // (ENXIO) and is opened again once the hold is released, so that a signal
+  // still ends that wait (a FIFO is neither registered nor removed). A file
+  // whose lease another process must first give up (EWOULDBLOCK) is opened
+  // again held: the system bounds that wait.
+  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
+  for (;;) {
+    hold_signals();
+    int fd = open(output_target, flags | O_NONBLOCK, 0666);
+    if (fd < 0 && errno == EWOULDBLOCK) fd = open(output_target, flags, 0666);
+    const int error = errno;
+    if (fd >= 0 && is_regular_file(fd)) registered_path = output_target;
+    release_signals();
+    if (fd >= 0) {
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // writes to a pipe wait for room
+      return fd;
+    }
+    if (error != ENXIO) {
+      errno = error;
+      return -1;
+    }
+    fd = open(output_target, O_WRONLY | O_CLOEXEC | O_NOFOLLOW);  // waits for a reader
+    if (fd < 0 || !is_regular_file(fd)) return fd;
+    close(fd);  // no longer a FIFO: open it again, held
   }
-  if (!may_block) sigprocmask(SIG_SETMASK, &before, nullptr);
-  errno = error;
-  return fd;
 }
 
 void hold_signals() {
@@ -339,16 +343,6 @@ std::ptrdiff_t read_file(int fd, std::uint8_t* buf, std::size_t n) {
     if (got >= 0 || errno != EINTR) return got;
   }
 }
-
-namespace {
-
-std::ptrdiff_t write_some(int fd, const std::uint8_t* buf, std::size_t n) { return write(fd, buf, n); }
-
-bool seek_to(int fd, std::int64_t position) {
-  return lseek(fd, static_cast<off_t>(position), SEEK_SET) >= 0;
-}
-
-}  // namespace
 
 bool is_regular_file(int fd, std::uint64_t* size) {
   struct stat st;
@@ -401,9 +395,7 @@ bool seek_file(int fd, std::uint64_t position) {
 }
 
 const char* take_output() {
-  const char* path = registered_path.exchange(nullptr);
-  registered_fd = -1;
-  return path;
+  return registered_path.exchange(nullptr);
 }
 
 }  // namespace platform

@@ -221,5 +221,23 @@ TEST(DecoderChoice, FastestPathOfTheRunningCpu) {
   EXPECT_EQ(aifconv::ima4_path(0).name, std::string("scalar"));
 }
 
+// A whole run decodes with the path its hooks choose, the last (preferred)
+// one by default.
+TEST(DecoderChoice, WholeRunUsesTheChosenPath) {
+  for (const bool ima4 : {true, false}) {
+    const std::vector<std::string> paths = cpu_paths(ima4);
+    for (int i = -1; i < static_cast<int>(paths.size()); ++i) {
+      std::string used;
+      aifconv::Hooks hooks;
+      hooks.context = &used;
+      hooks.decoder_used = [](void* context, const char* name) { *static_cast<std::string*>(context) += name; };
+      hooks.decoder_path = i;
+      const Result r = convert(ima4 ? aifc(1, 1, "ima4", repeat(0, 34)) : aifc(1, 1, "SDX2", {2}), hooks);
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(used, i < 0 ? paths.back() : paths[i]) << (ima4 ? "ima4" : "SDX2") << " path " << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace aifc_test

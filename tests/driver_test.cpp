@@ -8,6 +8,9 @@
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/mount.h>
+#endif
 #elif defined(_MSC_VER)
 #define popen _popen
 #define pclose _pclose
@@ -82,6 +85,29 @@ TEST(SameFile, RefusedUnderEitherName) {
     EXPECT_TRUE(exists(out));
   }
 }
+
+#ifdef __linux__
+// Files of two file systems are two files even with one inode number, as the
+// first file made in each of two fresh tmpfs mounts has.
+TEST(SameFile, SameInodeOnTwoFileSystemsIsTwoFiles) {
+  TempDir dir;
+  const std::string a = dir.path("a"), b = dir.path("b");
+  ASSERT_TRUE(mkdir(a.c_str(), 0755) == 0 && mkdir(b.c_str(), 0755) == 0);
+  if (geteuid() != 0 || mount("none", a.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "needs root to mount";
+  if (mount("none", b.c_str(), "tmpfs", 0, "size=1m") != 0) umount(a.c_str());
+  write_file(a + "/in.aifc", kValid);
+  write_file(b + "/out.wav", {});
+  struct stat in, out;
+  const bool same = stat((a + "/in.aifc").c_str(), &in) == 0 && stat((b + "/out.wav").c_str(), &out) == 0 &&
+                    in.st_ino == out.st_ino && in.st_dev != out.st_dev;
+  const Result r = run_paths(a + "/in.aifc", b + "/out.wav");
+  umount(a.c_str());
+  umount(b.c_str());
+  if (!same) GTEST_SKIP() << "no two files with one inode number";
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.output, kValidWav);
+}
+#endif
 
 // Makes a character device node with the given numbers, or skips the test.
 bool make_device(const std::string& path, unsigned major_no, unsigned minor_no) {

@@ -349,11 +349,15 @@ TEST(ExitRace, SignalWhileTheOutputIsClosed) {
     Bytes input;
     bool close_fails;
     bool kept;
+    int sig;
   } cases[] = {
-      {"refused", text("not a sound file"), false, false},
-      {"short_read", aifc(2, 2, "sowt", {1, 2, 3, 4}), false, false},
-      {"converted", aifc(1, 2, "sowt", {1, 2, 3, 4}), false, true},
-      {"converted_close_fails", aifc(1, 2, "sowt", {1, 2, 3, 4}), true, false},
+      {"refused", text("not a sound file"), false, false, SIGTERM},
+      {"short_read", aifc(2, 2, "sowt", {1, 2, 3, 4}), false, false, SIGTERM},
+      {"converted", aifc(1, 2, "sowt", {1, 2, 3, 4}), false, true, SIGTERM},
+      {"converted_close_fails", aifc(1, 2, "sowt", {1, 2, 3, 4}), true, false, SIGTERM},
+#ifdef SIGRTMIN
+      {"refused_realtime", text("not a sound file"), false, false, SIGRTMIN + 2},
+#endif
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -367,11 +371,12 @@ TEST(ExitRace, SignalWhileTheOutputIsClosed) {
       char** argv = nullptr;
       aifconv::platform::prepare_process(&argc, &argv);
       aifconv::Hooks hooks;
-      hooks.context = const_cast<bool*>(&c.close_fails);
+      hooks.context = const_cast<void*>(static_cast<const void*>(&c));
       hooks.close_output = [](void* context, int fd) {
-        raise(SIGTERM);
+        const auto& row = *static_cast<decltype(&c)>(context);
+        raise(row.sig);
         const bool closed = aifconv::platform::close_file(fd);
-        if (!*static_cast<bool*>(context)) return closed;
+        if (!row.close_fails) return closed;
         errno = EIO;
         return false;
       };
@@ -381,7 +386,7 @@ TEST(ExitRace, SignalWhileTheOutputIsClosed) {
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig);
     EXPECT_EQ(exists(out), c.kept);
   }
 }
@@ -536,6 +541,45 @@ TEST(Binary, SignalsIgnoredAtStartStayIgnored) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(read_text(dir.path("err")), "");
   EXPECT_EQ(output, cat({wav_header(2, 8000, 400000), repeat(3, 400000)}));
+}
+
+// A signal while the run opens its output ends it as it would later: a FIFO it
+// waits to open for a reader is left as it is; a file whose open waits for
+// the test to give up its lease is opened, then removed as the run ends.
+TEST(Binary, SignalWhileTheOutputOpens) {
+  if (under_emulator()) GTEST_SKIP() << "an emulator's signal delivery is not the kernel's";
+  std::signal(SIGIO, SIG_IGN);  // the notice that the lease must go
+  for (const bool fifo : {true, false}) {
+    TempDir dir;
+    const std::string out = dir.path(fifo ? "out.fifo" : "out.wav");
+    write_file(dir.path("in.aifc"), kStereo);
+    int lease = -1;
+    if (fifo) {
+      ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
+    } else {
+      write_file(out, {1});
+      lease = open(out.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fcntl(lease, F_SETLEASE, F_RDLCK) != 0) {
+        close(lease);
+        GTEST_SKIP() << "no file leases here";
+      }
+    }
+    const pid_t pid = spawn(dir.path("in.aifc"), out, dir.path("err"), nullptr);
+    ASSERT_GT(pid, 0);
+    // Until the run sleeps (state S), which it first does waiting in its open.
+    for (int i = 0; i < 500; ++i, usleep(10000)) {
+      const std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
+      if (stat.size() > stat.rfind(')') + 2 && stat[stat.rfind(')') + 2] == 'S') break;
+    }
+    kill(pid, SIGTERM);
+    usleep(100000);
+    if (lease >= 0) close(lease);
+    int status = 0;
+    for (int i = 0; i < 300 && waitpid(pid, &status, WNOHANG) == 0; ++i) usleep(10000);
+    if (kill(pid, SIGKILL) == 0) waitpid(pid, &status, 0);  // still waiting: failed
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << fifo;
+    EXPECT_EQ(exists(out), fifo);
+  }
 }
 #endif
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "codecs/codecs.h"
+#include "codecs/decoder_paths.h"
 #include "tests/aifc_builder.h"
 
 using namespace aifc_test;
