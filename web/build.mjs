@@ -23,10 +23,17 @@ function zipWriter() {
   return `window.clientZip=(()=>{${source.replace(exports, '')}\nreturn{${names.join(',')}};})();`;
 }
 
+// A licence notice as a comment that minifiers keep (/*! ... */).
+function notice(path) {
+  const text = read(path).trim();
+  if (text.includes('*/')) throw new Error(`${path}: "*/" inside a notice`);
+  return `/*!\n${text}\n*/`;
+}
+
 const parts = {
   '/*STYLE*/': [read(join(web, 'page.css'))],
-  '/*WORKER*/': [read(join(build, 'aifconv_worker.js')), read(join(web, 'worker.js'))],
-  '/*SCRIPTS*/': [zipWriter(), read(join(web, 'page.js'))],
+  '/*WORKER*/': [notice(join(web, '../LICENSE')), notice(join(web, 'notices.txt')), read(join(build, 'aifconv_worker.js')), read(join(web, 'worker.js'))],
+  '/*SCRIPTS*/': [notice(join(web, 'node_modules/client-zip/LICENSE.txt')), zipWriter(), read(join(web, 'page.js'))],
 };
 let page = read(join(web, 'page.html'));
 for (const [marker, texts] of Object.entries(parts)) {
