@@ -19,15 +19,20 @@
 # linked dynamically against the GNU C library (doc/releases.md says why and
 # which is the oldest they run on).
 #
-# Needs: git, cmake, g++, g++-aarch64-linux-gnu, qemu-user-static (the cross
-# toolchain file looks for it), g++-mingw-w64-x86-64-posix, groff, dpkg-dev
-# (dpkg-shlibdeps), emscripten, node and npm (the registry, for npm ci), zip.
+# Needs (Debian 12 packages): git, cmake, g++, g++-aarch64-linux-gnu,
+# qemu-user-static (the cross toolchain file looks for it),
+# g++-mingw-w64-x86-64-posix, groff-base, dpkg-dev (dpkg-shlibdeps: the
+# .deb's dependencies), emscripten, npm (and the registry, for npm ci), zip.
 set -euo pipefail
 usage="usage: tools/release.sh VERSION OUTDIR"
 version=${1:?$usage}
 out=${2:?$usage}
 [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+([.~+-][0-9A-Za-z.~+-]*)?$ ]] ||
   { echo "release: VERSION must look like 1.2.3 (got '$version')" >&2; exit 2; }
+for tool in git cmake cpack g++ aarch64-linux-gnu-g++ qemu-aarch64-static x86_64-w64-mingw32-g++-posix \
+            groff dpkg-shlibdeps emcmake node npm zip gzip sha256sum; do
+  command -v "$tool" >/dev/null || { echo "release: $tool is missing (the head of this script lists what it needs)" >&2; exit 1; }
+done
 root=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
 git -C "$root" cat-file -e HEAD:LICENSE 2>/dev/null ||
   { echo "release: the commit has no LICENSE at the top of the tree; nothing built" >&2; exit 1; }
