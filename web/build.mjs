@@ -1,7 +1,8 @@
 // Makes the one-file page: web/page.html with, inlined in this order, its
 // style, the worker (the converter's module, then its message loop) and the
-// page's scripts (the ZIP writer from npm, then page.js). Nothing the page
-// loads comes from anywhere else.
+// page's scripts (the ZIP writer from npm, then page.js), each led by the
+// licence notices of what it holds. Nothing the page loads comes from
+// anywhere else.
 //   node web/build.mjs BUILD_DIR    (BUILD_DIR holds aifconv_worker.js)
 import {readFileSync, writeFileSync} from 'node:fs';
 import {dirname, join} from 'node:path';
@@ -23,10 +24,18 @@ function zipWriter() {
   return `window.clientZip=(()=>{${source.replace(exports, '')}\nreturn{${names.join(',')}};})();`;
 }
 
+// A licence notice as a comment that minifiers keep (/*! ... */).
+function notice(path) {
+  const text = read(path).trim();
+  if (text.includes('*/')) throw new Error(`${path}: "*/" inside a notice`);
+  return `/*!\n${text}\n*/`;
+}
+
 const parts = {
   '/*STYLE*/': [read(join(web, 'page.css'))],
-  '/*WORKER*/': [read(join(build, 'aifconv_worker.js')), read(join(web, 'worker.js'))],
-  '/*SCRIPTS*/': [zipWriter(), read(join(web, 'page.js'))],
+  '/*WORKER*/': [notice(join(web, '../LICENSE')), notice(join(web, 'notices.txt')),
+                 read(join(build, 'aifconv_worker.js')), read(join(web, 'worker.js'))],
+  '/*SCRIPTS*/': [notice(join(web, 'node_modules/client-zip/LICENSE.txt')), zipWriter(), read(join(web, 'page.js'))],
 };
 let page = read(join(web, 'page.html'));
 for (const [marker, texts] of Object.entries(parts)) {
