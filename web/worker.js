@@ -6,8 +6,10 @@
 // `messages` is the converter's standard error, verbatim; `notes` are the
 // few failures only the page can have (a file the browser cannot read,
 // memory), each a line saying so; `wav` (a Blob) only for status 0, and
-// `picture`, an SVG Blob of the waveform drawn from the output's samples;
+// `picture`, the text of a small SVG of the waveform drawn from the
+// output's samples (the page shows it as a data: URL: no Blob per row);
 // `lost` when the worker cannot go on (the page then starts a new one).
+// The page runs several of these workers at once, one file each.
 // The output never stays in the WebAssembly memory: each write of the
 // converter is copied to a staging buffer that becomes a Blob when full.
 // A conversion runs to its end once started (the converter is synchronous),
@@ -15,8 +17,8 @@
 'use strict';
 
 const kStageBytes = 32 << 20;  // fewer, larger Blobs: each costs a round trip to the browser
-const kColumns = 240;
-const kPictureHeight = 48;
+const kColumns = 120;
+const kPictureHeight = 32;
 const kProgressMs = 100;
 const kSamplesPerColumn = 4096;  // looked at, at most: a long output is sampled
 
@@ -75,17 +77,19 @@ class Waveform {
       i = end;
     }
   }
-  // One vertical stroke per column, from min to max.
+  // One vertical stroke per column, from min to max, on whole pixels: the
+  // top of the stroke at floor((32767 - max) * H / 65536), its bottom at
+  // ceil((32767 - min) * H / 65536), at least one pixel long.
   picture() {
     const columns = Math.min(kColumns, Math.ceil(this.samples / this.perColumn) || 0);
-    const y = (v) => ((32768 - v) * kPictureHeight / 65536).toFixed(1);
     let path = '';
     for (let c = 0; c < columns; c++) {
-      path += `M${c + 0.5} ${y(this.high[c])}V${Math.max(+y(this.low[c]), +y(this.high[c]) + 0.5)}`;
+      const top = Math.floor((32767 - this.high[c]) * kPictureHeight / 65536);
+      const bottom = Math.max(top + 1, Math.ceil((32767 - this.low[c]) * kPictureHeight / 65536));
+      path += `M${c}.5 ${top}V${bottom}`;
     }
-    const svg = `<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 ${Math.max(1, columns)} ${kPictureHeight}" ` +
-                `preserveAspectRatio="none"><path d="${path}" stroke="#1f5fa8" stroke-width="1" fill="none"/></svg>`;
-    return new Blob([svg], {type: 'image/svg+xml'});
+    return `<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 ${Math.max(1, columns)} ${kPictureHeight}" ` +
+           `preserveAspectRatio="none"><path d="${path}" stroke="#1f5fa8" fill="none"/></svg>`;
   }
 }
 
