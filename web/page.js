@@ -18,6 +18,7 @@
   const kRenderMs = 150;     // list updates at most this often
   const kRenderBudgetMs = 50;
   const kTemporary = '.aifconv-partial';  // a file being written; moved to its name once closed
+  const kSaving = 2 * kWorkers;            // WAVs being written to the folder at a time
 
   let nextId = 1;
   const slots = [];          // {worker, item}: one per worker
@@ -25,6 +26,8 @@
   let items = [];            // every item of the list, in order: {id, name, file, row, state, result}
   let rowsMade = 0;          // items[0 .. rowsMade) have their row in the list
   const changed = new Set(); // items whose row is to be updated
+  const saving = new Set();  // items whose WAV is being written to the folder
+  const folders = new Map(); // path in the output folder -> Promise of {dir, names}
   const batch = {files: 0, done: 0, bytes: 0, doneBytes: 0};
   const counts = {converted: 0, warned: 0, refused: 0, cancelled: 0};
   const outputs = new Map(); // ZIP entry name -> {blob, lastModified}
@@ -112,6 +115,14 @@
     return '';
   }
 
+  // A file's size, counted into the batch when first needed (when its row is
+  // made, at the latest): asking a File of a chosen folder for its size can
+  // cost the browser a look at the disk, too slow for thousands in one task.
+  function inputBytes(item) {
+    if (item.bytes === undefined && item.file) batch.bytes += item.bytes = item.file.size;
+    return item.bytes || 0;
+  }
+
   function schedule() {
     if (renderTimer) return;
     renderTimer = setTimeout(render, Math.max(0, lastRender + kRenderMs - performance.now()));
@@ -130,6 +141,7 @@
       item.row = rowTemplate.content.firstElementChild.cloneNode(true);
       item.row.dataset.name = item.name;
       item.row.querySelector('.name').textContent = item.name;
+      inputBytes(item);
       changed.add(item);
       fragment.append(item.row);
     }
@@ -138,7 +150,7 @@
     lastRender = performance.now();
 
     let read = 0;
-    for (const slot of slots) if (slot.item) read += Math.min(slot.item.read, slot.item.file.size);
+    for (const slot of slots) if (slot.item) read += Math.min(slot.item.read, inputBytes(slot.item));
     const bar = $('progress');
     bar.max = Math.max(1, batch.bytes);
     bar.value = batch.doneBytes + read;
@@ -149,7 +161,7 @@
     for (const [key, value] of Object.entries({...counts, waiting})) summary.dataset[key] = value;
     summary.textContent = `${counts.converted} converted, ${counts.warned} converted with warnings, ` +
       `${counts.refused} refused, ${counts.cancelled} cancelled, ${waiting} waiting`;
-    const busy = queue.length > 0 || slots.some((slot) => slot.item) || rowsMade < items.length ||
+    const busy = queue.length > 0 || saving.size > 0 || slots.some((slot) => slot.item) || rowsMade < items.length ||
                  changed.size > 0 || !refusedWritten;
     document.body.dataset.idle = String(!busy);
     $('cancel').disabled = !busy;
@@ -195,11 +207,11 @@
       link.className = 'wav';
       link.href = item.url;
       link.download = baseName(item.name) + '.wav';
-      link.textContent = `Download (${formatBytes(item.size)})`;
-      link.setAttribute('aria-label', `Download ${link.download} (${formatBytes(item.size)})`);
+      link.textContent = `Download (${formatBytes(item.wavSize)})`;
+      link.setAttribute('aria-label', `Download ${link.download} (${formatBytes(item.wavSize)})`);
       output.append(link);
     } else {
-      output.append(`in the folder (${formatBytes(item.size)})`);
+      output.append(`in the folder (${formatBytes(item.wavSize)})`);
     }
   }
 
@@ -249,7 +261,6 @@
         batch.done++;
         continue;
       }
-      batch.bytes += file.size;
       queue.push(item);
     }
     refusedWritten = !folder;
@@ -259,7 +270,7 @@
   }
 
   function next() {
-    while (queue.length > 0) {
+    while (queue.length > 0 && saving.size < kSaving) {
       const slot = slots.find((s) => !s.item) || (slots.length < kWorkers ? newSlot() : null);
       if (!slot) break;
       const item = queue.shift();
@@ -269,44 +280,58 @@
       if (folder) resume(slot, item);
       else post(slot, item);
     }
-    if (folder && !refusedWritten && queue.length === 0 && !slots.some((slot) => slot.item)) writeRefused();
+    if (folder && !refusedWritten && queue.length === 0 && saving.size === 0 && !slots.some((slot) => slot.item)) writeRefused();
     schedule();
   }
 
   // With an output folder: a file whose complete WAV is there already (a
-  // RIFF header whose size is the file's) is not converted again.
+  // RIFF header whose size is the file's) is not converted again. Each
+  // folder is listed once, not asked for each file.
   async function resume(slot, item) {
     let done = null;
     try {
-      const {dir, name} = await place(outputPath(item.name), false);
-      const file = await (await dir.getFileHandle(name)).getFile();
-      const head = new DataView(await file.slice(0, 12).arrayBuffer());
-      if (file.size >= 44 && head.getUint32(0) === 0x52494646 && head.getUint32(4, true) + 8 === file.size &&
-          head.getUint32(8) === 0x57415645) done = {dir, name, size: file.size};
+      const {dir, name, names} = await place(outputPath(item.name));
+      if ((await names).has(name)) {
+        const file = await (await dir.getFileHandle(name)).getFile();
+        const head = new DataView(await file.slice(0, 12).arrayBuffer());
+        if (file.size >= 44 && head.getUint32(0) === 0x52494646 && head.getUint32(4, true) + 8 === file.size &&
+            head.getUint32(8) === 0x57415645) done = {dir, name, size: file.size};
+      }
     } catch (e) {
-      // not there (NotFoundError), or unreadable: converted again
+      // unreadable: converted again
     }
     if (item.state !== 'converting') return;  // cancelled meanwhile
     if (!done) return post(slot, item);
     item.saved = done;
-    item.size = done.size;
+    item.wavSize = done.size;
     finish(slot, item, {status: 0, messages: '', notes: ['Already in the output folder: not converted again.'],
                         wav: null, picture: null, resumed: true});
   }
 
-  // The folder that is to hold path (made when create), and the file's name.
-  async function place(path, create) {
-    const parts = path.split('/');
-    let dir = folder;
-    for (const part of parts.slice(0, -1)) dir = await dir.getDirectoryHandle(part, {create});
-    return {dir, name: parts[parts.length - 1]};
+  // The folder of the output folder that is to hold path (made if need
+  // be, its handle and listing kept), and the file's name.
+  async function place(path) {
+    const at = path.lastIndexOf('/');
+    const name = path.slice(at + 1);
+    const key = at < 0 ? '' : path.slice(0, at);
+    if (!folders.has(key)) {
+      folders.set(key, (async () => {
+        const parent = key === '' ? folder : (await place(key)).dir;
+        const dir = key === '' ? folder : await parent.getDirectoryHandle(baseName(key), {create: true});
+        const names = (async () => { const found = new Set(); for await (const n of dir.keys()) found.add(n); return found; })();
+        names.catch(() => {});
+        return {dir, names};
+      })());
+    }
+    const {dir, names} = await folders.get(key);
+    return {dir, name, names};
   }
 
   // Writes blob to path in the output folder, never a partial file of that
   // name: the bytes go to a temporary name, moved into place once closed;
   // a failure, or a Cancel meanwhile, removes the temporary file.
   async function save(path, blob, item) {
-    const {dir, name} = await place(path, true);
+    const {dir, name} = await place(path);
     const temporary = await dir.getFileHandle(name + kTemporary, {create: true});
     try {
       const writable = await temporary.createWritable();
@@ -345,18 +370,24 @@
     schedule();
   }
 
+  // A worker's result. Its worker takes the next file at once; a WAV for
+  // the output folder is written meanwhile (a few at a time).
   async function finish(slot, item, result) {
     if (item.state === 'cancelled') return;
+    if (slot.item === item) slot.item = null;
     if (result.status === 0 && result.wav) {
-      item.size = result.wav.size;
+      item.wavSize = result.wav.size;
       if (folder) {
+        saving.add(item);
+        next();
         try {
           item.saved = await save(outputPath(item.name), result.wav, item);
         } catch (e) {
-          if (item.state === 'cancelled') return;
           result = {status: 1, messages: result.messages, wav: null, picture: null, notes: [...result.notes,
             `The browser could not write ${outputPath(item.name)} in the output folder (${e.name}); nothing was kept.`]};
         }
+        saving.delete(item);
+        if (item.state === 'cancelled') return next();
       } else {
         item.url = makeUrl(result.wav);
         outputs.set(item.name + '.wav', {blob: result.wav, lastModified: item.file.lastModified});
@@ -368,8 +399,7 @@
     counts[result.status !== 0 ? 'refused' : result.messages ? 'warned' : 'converted']++;
     changed.add(item);
     batch.done++;
-    batch.doneBytes += item.file.size;
-    if (slot.item === item) slot.item = null;
+    batch.doneBytes += inputBytes(item);
     next();
   }
 
@@ -377,7 +407,7 @@
   // runs to its end once started; a WAV being written is removed) and drops
   // the queue.
   function cancel() {
-    const stopped = [];
+    const stopped = [...saving];
     for (const slot of [...slots]) {
       if (slot.item) { stopped.push(slot.item); drop(slot); }
     }
@@ -386,9 +416,10 @@
       changed.add(item);
       counts.cancelled++;
       batch.files--;
-      batch.bytes -= item.file.size;
+      batch.bytes -= inputBytes(item);
     }
     queue.length = 0;
+    saving.clear();
     if (folder && !refusedWritten) writeRefused();
     render();
   }
@@ -441,6 +472,7 @@
     items = [];
     rowsMade = 0;
     changed.clear();
+    folders.clear();
     $('results').replaceChildren();
     const link = $('zip-file');
     if (link) { URL.revokeObjectURL(link.href); link.remove(); }
@@ -456,6 +488,7 @@
       if (e.name !== 'AbortError') $('output-name').textContent = `The browser could not open that folder (${e.name}).`;
       return;
     }
+    folders.clear();
     document.body.dataset.output = 'folder';
     $('output-name').textContent = `Writing into the folder “${folder.name}”; files already there are not converted again.`;
   }

@@ -20,6 +20,7 @@ import {createHash} from 'node:crypto';
 import {crc32} from 'node:zlib';
 import assert from 'node:assert/strict';
 import puppeteer from 'puppeteer-core';
+import {aifc, fixIma4} from './aifc.mjs';
 
 const [pagePath, nativeBuild, screenshot] = process.argv.slice(2).map((p) => resolve(p));
 if (!pagePath || !nativeBuild) throw new Error('usage: browser.test.mjs PAGE NATIVE_BUILD [SCREENSHOT]');
@@ -37,22 +38,11 @@ writeFileSync(join(corpus, 'notes.txt'), 'Liner notes of the disc, not a sound f
 // Files made here: a chunk identifier holding markup; an ima4 input larger
 // than one read window of the worker (16 MiB) whose output is larger than
 // one staging Blob (32 MiB).
-function aifc(type, channels, frames, data, extra = Buffer.alloc(0)) {
-  const u32 = (n) => { const b = Buffer.alloc(4); b.writeUInt32BE(n); return b; };
-  const chunk = (id, body) => Buffer.concat([Buffer.from(id, 'latin1'), u32(body.length), body]);
-  const comm = Buffer.alloc(24);  // 22,050 Hz, 16 bits, an empty compression name
-  comm.writeUInt16BE(channels, 0); comm.writeUInt32BE(frames, 2); comm.writeUInt16BE(16, 6);
-  comm.writeUInt16BE(0x400D, 8); comm.writeUInt32BE(0xAC440000, 10); comm.write(type, 18, 'latin1');
-  const body = Buffer.concat([Buffer.from('AIFC'), chunk('FVER', u32(0xA2805140)), chunk('COMM', comm),
-                              chunk('SSND', Buffer.concat([Buffer.alloc(8), data])), extra]);
-  return Buffer.concat([Buffer.from('FORM'), u32(body.length), body]);
-}
 mkdirSync(join(work, 'made'));
 writeFileSync(join(work, 'made/markup'), aifc('sowt', 1, 4, Buffer.alloc(8, 7), Buffer.from('<b>&\x00\x00\x00\x02ab', 'latin1')));
 const big = Buffer.alloc(262144 * 68);
-for (let i = 0, x = 1; i < big.length; i++) big[i] = (x = (x * 1103515245 + 12345) >>> 0) >>> 16;
-for (let p = 0; p < big.length; p += 34) big[p + 1] = (big[p + 1] & 0x80) | (big[p + 1] % 89);  // step index
-writeFileSync(join(work, 'made/big-ima4'), aifc('ima4', 2, 262144, big));
+for (let i = 0, x = 1; i < big.length; i++) big[i] = (x = (Math.imul(x, 1103515245) + 12345) >>> 0) >>> 16;
+writeFileSync(join(work, 'made/big-ima4'), aifc('ima4', 2, 262144, fixIma4(big)));
 const files = join(work, 'files');
 const folder = join(work, 'archive');
 mkdirSync(files);
