@@ -19,6 +19,12 @@
   const kRenderBudgetMs = 50;
   const kTemporary = '.aifconv-partial';  // a file being written; moved to its name once closed
   const kSaving = 2 * kWorkers;            // WAVs being written to the folder at a time
+  // With an output folder, a worker is ended after this many files and a
+  // new one started, once no Blob it made is still being written (the
+  // bytes of its Blobs go with it). In Chromium a worker's memory grows by
+  // about an input's size for each file it converts, though its state is
+  // the same after each: 2,000 files took the page's process past 600 MiB.
+  const kFilesPerWorker = 100;
 
   let nextId = 1;
   const slots = [];          // {worker, item}: one per worker
@@ -34,12 +40,12 @@
   const urls = [];           // object URLs to revoke on Clear
   const players = [];        // the rows' audio elements, oldest first
   let folder = null;         // the output folder's handle, once chosen
-  let refusedWritten = true; // refused.txt is up to date with the list
+  let refused = 'written';   // refused.txt: 'written', 'due' (the list changed) or 'writing'
   let zipping = false;
   let renderTimer = 0, lastRender = 0;
 
   function newSlot() {
-    const slot = {worker: new Worker(workerUrl), item: null};
+    const slot = {worker: new Worker(workerUrl), item: null, files: 0, blobs: 0};
     slot.worker.onmessage = (event) => {
       const message = event.data;
       const item = slot.item;
@@ -71,9 +77,10 @@
     if (at >= 0) slots.splice(at, 1);
   }
 
-  // The one place a file is handed to a worker.
+  // The one place a file is handed to a worker. For the output folder, a
+  // small output comes back as an ArrayBuffer, not a Blob (worker.js says why).
   function post(slot, item) {
-    slot.worker.postMessage({type: 'convert', id: item.id, name: item.name, file: item.file});
+    slot.worker.postMessage({type: 'convert', id: item.id, name: item.name, file: item.file, buffer: folder !== null});
   }
 
   function makeUrl(blob) {
@@ -159,10 +166,11 @@
     const summary = $('summary');
     const waiting = batch.files - batch.done;
     for (const [key, value] of Object.entries({...counts, waiting})) summary.dataset[key] = value;
-    summary.textContent = `${counts.converted} converted, ${counts.warned} converted with warnings, ` +
+    const text = `${counts.converted} converted, ${counts.warned} converted with warnings, ` +
       `${counts.refused} refused, ${counts.cancelled} cancelled, ${waiting} waiting`;
+    if (summary.textContent !== text) summary.textContent = text;  // a live region: only news
     const busy = queue.length > 0 || saving.size > 0 || slots.some((slot) => slot.item) || rowsMade < items.length ||
-                 changed.size > 0 || !refusedWritten;
+                 changed.size > 0 || refused !== 'written';
     document.body.dataset.idle = String(!busy);
     $('cancel').disabled = !busy;
     $('zip').disabled = outputs.size === 0 || zipping;
@@ -263,7 +271,7 @@
       }
       queue.push(item);
     }
-    refusedWritten = !folder;
+    if (folder) refused = 'due';
     document.body.dataset.idle = 'false';
     $('cancel').disabled = false;
     next();
@@ -280,7 +288,7 @@
       if (folder) resume(slot, item);
       else post(slot, item);
     }
-    if (folder && !refusedWritten && queue.length === 0 && saving.size === 0 && !slots.some((slot) => slot.item)) writeRefused();
+    if (refused === 'due' && queue.length === 0 && saving.size === 0 && !slots.some((slot) => slot.item)) writeRefused();
     schedule();
   }
 
@@ -327,16 +335,16 @@
     return {dir, name, names};
   }
 
-  // Writes blob to path in the output folder, never a partial file of that
+  // Writes data (a Blob or an ArrayBuffer) to path in the output folder, never a partial file of that
   // name: the bytes go to a temporary name, moved into place once closed;
   // a failure, or a Cancel meanwhile, removes the temporary file.
-  async function save(path, blob, item) {
+  async function save(path, data, item) {
     const {dir, name} = await place(path);
     const temporary = await dir.getFileHandle(name + kTemporary, {create: true});
     try {
       const writable = await temporary.createWritable();
       try {
-        await writable.write(blob);
+        await writable.write(data);
         if (item && item.state === 'cancelled') throw new DOMException('Cancelled', 'AbortError');
         await writable.close();
       } catch (e) {
@@ -355,7 +363,7 @@
   // refused.txt beside the WAVs, as the recipes write it: each refused
   // file's path on a line, its messages below it indented by four spaces.
   async function writeRefused() {
-    refusedWritten = true;
+    refused = 'writing';
     let text = '';
     for (const item of items) {
       if (!item.result || item.result.status === 0) continue;
@@ -365,8 +373,9 @@
     try {
       await save('refused.txt', new Blob([text], {type: 'text/plain'}));
     } catch (e) {
-      $('progress-label').textContent = `The browser could not write refused.txt in the folder (${e.name}).`;
+      $('zip-status').textContent = `The browser could not write refused.txt in the folder (${e.name}).`;
     }
+    if (refused === 'writing') refused = 'written';
     schedule();
   }
 
@@ -375,10 +384,13 @@
   async function finish(slot, item, result) {
     if (item.state === 'cancelled') return;
     if (slot.item === item) slot.item = null;
+    const blob = result.wav instanceof Blob;
+    if (folder && !blob && ++slot.files >= kFilesPerWorker && slot.blobs === 0) drop(slot);
     if (result.status === 0 && result.wav) {
-      item.wavSize = result.wav.size;
+      item.wavSize = result.wav.size ?? result.wav.byteLength;
       if (folder) {
         saving.add(item);
+        slot.blobs += blob;
         next();
         try {
           item.saved = await save(outputPath(item.name), result.wav, item);
@@ -387,6 +399,7 @@
             `The browser could not write ${outputPath(item.name)} in the output folder (${e.name}); nothing was kept.`]};
         }
         saving.delete(item);
+        slot.blobs -= blob;
         if (item.state === 'cancelled') return next();
       } else {
         item.url = makeUrl(result.wav);
@@ -420,7 +433,7 @@
     }
     queue.length = 0;
     saving.clear();
-    if (folder && !refusedWritten) writeRefused();
+    if (refused === 'due') writeRefused();
     render();
   }
 

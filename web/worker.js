@@ -1,11 +1,15 @@
 // The page's worker: it owns the converter and runs one conversion at a time.
 // Messages (plain objects):
-//   in:  {type: 'convert', id, name, file}   name: the path inside the selection
+//   in:  {type: 'convert', id, name, file, buffer}   name: the path inside the selection
 //   out: {type: 'progress', id, read}        input bytes read so far
 //        {type: 'done', id, status, messages, notes, wav, picture, lost}
 // `messages` is the converter's standard error, verbatim; `notes` are the
 // few failures only the page can have (a file the browser cannot read,
-// memory), each a line saying so; `wav` (a Blob) only for status 0, and
+// memory), each a line saying so; `wav` only for status 0: a Blob, or with
+// `buffer` an ArrayBuffer (transferred) when the output fits one staging
+// buffer (in Chromium, the bytes of a Blob made in a worker stay in its
+// memory until that Blob is collected, which a small Blob hardly ever
+// makes happen: thousands of them grew the worker by hundreds of MiB); and
 // `picture`, the text of a small SVG of the waveform drawn from the
 // output's samples (the page shows it as a data: URL: no Blob per row);
 // `lost` when the worker cannot go on (the page then starts a new one).
@@ -138,7 +142,7 @@ class Sink {
   }
 }
 
-function convert(module, {id, name, file}) {
+function convert(module, {id, name, file, buffer}) {
   if (!stage) stage = new Uint8Array(kStageBytes);
   const FS = module.FS;
   const sink = new Sink(id);
@@ -161,14 +165,16 @@ function convert(module, {id, name, file}) {
   FS.chdir('/');
   FS.unmount('/selection');
   let wav = null, picture = null;
-  if (status === 0) {
+  if (status === 0 && buffer && sink.parts.length === 0) {
+    wav = stage.slice(0, sink.fill).buffer;
+  } else if (status === 0) {
     sink.flush();
     wav = new Blob(sink.parts, {type: 'audio/wav'});
-    picture = sink.wave.picture();
   }
+  if (status === 0) picture = sink.wave.picture();
   sink.parts = [];
   const messages = lines.map((line) => line + '\n').join('');
-  postMessage({type: 'done', id, status, messages, notes: sink.notes, wav, picture});
+  postMessage({type: 'done', id, status, messages, notes: sink.notes, wav, picture}, wav instanceof ArrayBuffer ? [wav] : []);
 }
 
 onmessage = (event) => {

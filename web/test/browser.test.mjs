@@ -160,30 +160,22 @@ const digests = (page, url) => page.evaluate(async (href) => {
   const hex = async (blob) => [...new Uint8Array(await crypto.subtle.digest('SHA-256', await blob.arrayBuffer()))]
     .map((b) => b.toString(16).padStart(2, '0')).join('');
   if (href) return hex(await (await fetch(href)).blob());
-  const out = {};
-  const walk = async (dir, prefix) => {
-    for await (const [name, handle] of dir.entries()) {
-      if (handle.kind === 'directory') await walk(handle, `${prefix}${name}/`);
-      else out[prefix + name] = name === 'refused.txt' ? await (await handle.getFile()).text() : await hex(await handle.getFile());
-    }
-  };
-  await walk(await navigator.storage.getDirectory(), '');
-  return out;
+  const out = {}, walk = async (dir, prefix) => { for await (const [name, handle] of dir.entries()) {
+    if (handle.kind === 'directory') await walk(handle, `${prefix}${name}/`);
+    else out[prefix + name] = name === 'refused.txt' ? await (await handle.getFile()).text() : await hex(await handle.getFile());
+  } };
+  return walk(await navigator.storage.getDirectory(), '').then(() => out);
 }, url);
 
 // The waveform the page must draw from a WAV: per column of 120, the min
 // and max of its samples (and 0), on a 32 px scale.
 function waveform(wav) {
-  const samples = wav.readUInt32LE(40) / 2, perColumn = Math.max(1, Math.ceil(samples / 120));
+  const count = wav.readUInt32LE(40) / 2, per = Math.max(1, Math.ceil(count / 120));
   let path = '';
-  for (let c = 0; c * perColumn < samples; c++) {
-    let low = 0, high = 0;
-    for (let i = c * perColumn; i < Math.min(samples, (c + 1) * perColumn); i++) {
-      low = Math.min(low, wav.readInt16LE(44 + 2 * i));
-      high = Math.max(high, wav.readInt16LE(44 + 2 * i));
-    }
-    const top = Math.floor((32767 - high) * 32 / 65536);
-    path += `M${c}.5 ${top}V${Math.max(top + 1, Math.ceil((32767 - low) * 32 / 65536))}`;
+  for (let c = 0; c * per < count; c++) {
+    const column = Array.from({length: Math.min(per, count - c * per)}, (_, k) => wav.readInt16LE(44 + 2 * (c * per + k)));
+    const top = Math.floor((32767 - Math.max(0, ...column)) * 32 / 65536);
+    path += `M${c}.5 ${top}V${Math.max(top + 1, Math.ceil((32767 - Math.min(0, ...column)) * 32 / 65536))}`;
   }
   return path;
 }
@@ -202,25 +194,23 @@ async function check(browserName, address) {
     page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
     await page.goto(address);
 
-    // From 127.0.0.1, the output goes to a folder: the origin-private file
-    // system stands in for the one showDirectoryPicker would give. In it
-    // beforehand: an empty WAV of a name to write (not taken for a finished
-    // one), and a folder of the temporary name of another (its write fails).
     // Firefox's WebDriver BiDi cannot set a folder on a file input
     // (input.setFiles takes files only): there every file goes through the
     // multi-file picker, and the page names each by its own name.
     const path = (name) => join(name.startsWith('archive/') ? work : files, name);
     const viaFolder = browserName === 'chromium';
+    // From 127.0.0.1, the output goes to a folder: the origin-private file
+    // system stands in for the one showDirectoryPicker would give. In it
+    // beforehand: an empty WAV of a name to write (not taken for a finished
+    // one), and a folder of the temporary name of another (its write fails).
     const toFolder = address === served;
     const blocked = viaFolder ? 'disc 2/sdx2-stereo.wav' : 'sdx2-stereo.wav';
     if (toFolder) {
       await page.evaluate(async (blockedPath) => {
-        const root = await navigator.storage.getDirectory();
+        let dir = window.root = await navigator.storage.getDirectory();
         for await (const name of root.keys()) await root.removeEntry(name, {recursive: true});
         await (await root.getFileHandle('tone-sowt.aifc.wav', {create: true})).createWritable().then((w) => w.close());
-        let dir = root;
-        const parts = `${blockedPath}.aifconv-partial`.split('/');
-        for (const part of parts) dir = await dir.getDirectoryHandle(part, {create: true});
+        for (const part of `${blockedPath}.aifconv-partial`.split('/')) dir = await dir.getDirectoryHandle(part, {create: true});
         window.showDirectoryPicker = async () => root;
         document.querySelector('button#output-folder').click();
       }, blocked);
@@ -236,8 +226,7 @@ async function check(browserName, address) {
         name: row.dataset.name, status: row.dataset.status, state: row.querySelector('.state').textContent,
         messages: row.querySelector('.messages').textContent, markup: row.querySelector('.messages *') !== null,
         hint: row.querySelector('.hint').textContent, notes: row.querySelector('.notes').textContent,
-        href: row.querySelector('a.wav[download]')?.href ?? null,
-        download: row.querySelector('a.wav[download]')?.getAttribute('download') ?? null,
+        href: row.querySelector('a.wav[download]')?.href ?? null, download: row.querySelector('a.wav')?.download,
         play: row.querySelector('button.play') !== null, audio: row.querySelector('audio') !== null,
         picture: row.querySelector('.output img')?.src ?? null,
       })));
@@ -272,15 +261,13 @@ async function check(browserName, address) {
     assert.deepEqual(await page.$eval('#summary', (s) => ({...s.dataset})),
                      Object.fromEntries(Object.entries(wanted).map(([k, v]) => [k, String(v)])), `${what}: summary`);
     // The filter shows only the refused rows, or only those with warnings.
-    for (const [show, status, warned] of [['refused', '1', false], ['warned', '0', true]]) {
-      const visible = await page.evaluate((value) => {
-        document.querySelector('#filter').value = value;
-        document.querySelector('#filter').dispatchEvent(new Event('change'));
-        return [...document.querySelectorAll('.result')].filter((row) => row.offsetParent !== null).map((row) => row.dataset.name);
-      }, show);
-      assert.deepEqual(visible, rows.filter((r) => r.status === status && (!warned || r.messages)).map((r) => r.name), `${what}: filter ${show}`);
-    }
-    await page.evaluate(() => { document.querySelector('#filter').value = 'all'; document.querySelector('#filter').dispatchEvent(new Event('change')); });
+    const filter = (value) => page.evaluate((v) => {
+      Object.assign(document.querySelector('#filter'), {value: v}).dispatchEvent(new Event('change'));
+      return [...document.querySelectorAll('.result')].filter((row) => row.offsetParent !== null).map((row) => row.dataset.name);
+    }, value);
+    assert.deepEqual(await filter('refused'), rows.filter((r) => r.status === '1').map((r) => r.name), `${what}: refused only`);
+    assert.deepEqual(await filter('warned'), rows.filter((r) => r.status === '0' && r.messages).map((r) => r.name), `${what}: warned only`);
+    assert.equal((await filter('all')).length, rows.length, `${what}: all rows`);
 
     // The bar ends full, at the bytes of all the files.
     const total = [...shown.values()].reduce((sum, from) => sum + statSync(source(from)).size, 0);
@@ -290,11 +277,10 @@ async function check(browserName, address) {
     // Each row's player, made when asked for, loads its WAV (read back from
     // the folder there): duration = frames / rate of the header. A few
     // players exist at a time.
-    const durations = await page.$$eval('.result', async (list) => {
+    const durations = await page.$$eval('.result button.play', async (buttons) => {
       const out = [];
-      for (const row of list) {
-      const play = row.querySelector('button.play');
-      if (!play) continue;
+      for (const play of buttons) {
+      const row = play.closest('.result');
       play.click();
       for (let i = 0; i < 300 && !row.querySelector('audio'); i++) await new Promise((ok) => setTimeout(ok, 10));
       const audio = row.querySelector('audio');
@@ -329,16 +315,13 @@ async function check(browserName, address) {
       for (const [name, value] of Object.entries(written)) assert.equal(value, want[name], `${what}: ${name} in the folder`);
       // Resume: the same selection again converts only what is not there.
       await page.evaluate(async (blockedPath) => {
-        let dir = await navigator.storage.getDirectory();
-        const parts = `${blockedPath}.aifconv-partial`.split('/');
-        for (const part of parts.slice(0, -1)) dir = await dir.getDirectoryHandle(part);
-        await dir.removeEntry(parts.pop());
+        const dir = blockedPath.includes('/') ? await root.getDirectoryHandle('disc 2') : root;
+        await dir.removeEntry(blockedPath.split('/').pop() + '.aifconv-partial');
         document.querySelector('button#clear').click();
       }, blocked);
-      const again = await choose();
-      for (const row of again) {
-        const resumed = row.status === '0' && outputName(row.name) !== blocked;
-        assert.equal(row.state, resumed ? 'already converted' : row.status === '0' ? 'converted' : 'refused', `${what}: resume of ${row.name}`);
+      for (const row of await choose()) {
+        const state = row.status === '1' ? 'refused' : outputName(row.name) === blocked ? 'converted' : 'already converted';
+        assert.equal(row.state, state, `${what}: resume of ${row.name}`);
       }
       assert.equal((await digests(page))[blocked], sha(expected.get(rows.find((r) => outputName(r.name) === blocked).name).wav),
                    `${what}: ${blocked} after the resume`);
@@ -375,9 +358,15 @@ async function check(browserName, address) {
     for (const row of afterCancel) {
       assert.deepEqual(row, [null, 'true', 'Cancelled: not converted.'], `${what}: a row after Cancel`);
     }
-    assert.deepEqual(await page.$eval('#summary', (s) => [s.dataset.cancelled, s.dataset.waiting]), [String(picked.length), '0'],
-                     `${what}: summary after Cancel`);
-    assert.deepEqual(await page.$eval('progress#progress', (bar) => [bar.value, bar.max]), [0, 1], `${what}: bar after Cancel`);
+    assert.deepEqual(await page.evaluate(() => [document.querySelector('#summary').dataset.cancelled,
+      document.querySelector('#summary').dataset.waiting, document.querySelector('progress#progress').value]),
+                     [String(picked.length), '0', 0], `${what}: summary and bar after Cancel`);
+    if (toFolder) {  // Cancel while the big file converts: nothing of it in the folder
+      await (await page.$('input#files')).uploadFile(path('big-ima4.aifc'));
+      await page.click('button#cancel');
+      await page.waitForSelector('body[data-idle="true"]');
+      assert.ok(!Object.keys(await digests(page)).some((name) => name.startsWith('big-ima4')), `${what}: a WAV after Cancel`);
+    }
     await (await page.$('input#files')).uploadFile(path('big-ima4.aifc'));
     await page.waitForFunction(() => document.body.dataset.idle === 'true' &&
       document.querySelectorAll('.result[data-status]').length === document.querySelectorAll('.result:not([data-cancelled])').length,
