@@ -280,19 +280,17 @@ async function check(browserName, address) {
     const durations = await page.$$eval('.result button.play', async (buttons) => {
       const out = [];
       for (const play of buttons) {
-      const row = play.closest('.result');
-      play.click();
-      for (let i = 0; i < 300 && !row.querySelector('audio'); i++) await new Promise((ok) => setTimeout(ok, 10));
-      const audio = row.querySelector('audio');
-      if (audio.readyState < 1) {
-        await new Promise((ok, fail) => {
-          audio.onloadedmetadata = ok;
-          audio.onerror = ok;
-          setTimeout(() => fail(new Error(`${row.dataset.name}: no metadata (readyState ${audio.readyState})`)), 15000);
-        });
-      }
-      out.push([row.dataset.name, audio.error ? `error ${audio.error.code}` : audio.duration,
-                document.querySelectorAll('audio').length]);
+        const row = play.closest('.result');
+        play.click();
+        for (let i = 0; i < 300 && !row.querySelector('audio'); i++) await new Promise((ok) => setTimeout(ok, 10));
+        const audio = row.querySelector('audio');
+        if (audio.readyState < 1) {
+          await new Promise((ok, fail) => {
+            audio.onloadedmetadata = audio.onerror = ok;
+            setTimeout(() => fail(new Error(`${row.dataset.name}: no metadata (readyState ${audio.readyState})`)), 15000);
+          });
+        }
+        out.push([row.dataset.name, audio.error ? `error ${audio.error.code}` : audio.duration, document.querySelectorAll('audio').length]);
       }
       return out;
     });
@@ -331,14 +329,12 @@ async function check(browserName, address) {
       const zip = unzip(await bytesOf(page, await page.$eval('a#zip-file', (a) => a.href)));
       const outputs = [...shown].filter(([name, from]) => native(name, from).wav).map(([name]) => name + '.wav');
       assert.deepEqual([...zip.keys()].sort(), outputs.sort(), `${what}: ZIP entries`);
-      for (const [entry, bytes] of zip) {
-        assert.ok(bytes.equals(expected.get(entry.slice(0, -4)).wav), `${what}: ZIP bytes of ${entry}`);
-      }
+      for (const [entry, bytes] of zip) assert.ok(bytes.equals(expected.get(entry.slice(0, -4)).wav), `${what}: ZIP bytes of ${entry}`);
     }
 
     if (screenshot && browserName === 'chromium' && address.startsWith('file:')) {
-      await page.setViewport({width: 820, height: 900});
-      await page.screenshot({path: screenshot, fullPage: true});
+      await page.setViewport({width: 820, height: 1500});  // (rows out of sight are not painted)
+      await page.screenshot({path: screenshot});
     }
     // Cancel as soon as files are chosen again (a listener that runs after
     // the page's own): the first files are in the workers, the rest queued;
@@ -355,9 +351,7 @@ async function check(browserName, address) {
     const afterCancel = await page.$$eval('.result', (list) => list.map((row) =>
       [row.dataset.status ?? null, row.dataset.cancelled ?? null, row.querySelector('.notes').textContent]));
     assert.equal(afterCancel.length, picked.length, `${what}: rows after Cancel`);
-    for (const row of afterCancel) {
-      assert.deepEqual(row, [null, 'true', 'Cancelled: not converted.'], `${what}: a row after Cancel`);
-    }
+    for (const row of afterCancel) assert.deepEqual(row, [null, 'true', 'Cancelled: not converted.'], `${what}: a row after Cancel`);
     assert.deepEqual(await page.evaluate(() => [document.querySelector('#summary').dataset.cancelled,
       document.querySelector('#summary').dataset.waiting, document.querySelector('progress#progress').value]),
                      [String(picked.length), '0', 0], `${what}: summary and bar after Cancel`);
