@@ -10,10 +10,6 @@
 // of the program, writing a new file in WORK_DIR. Also printed: the page's
 // size, and the peak resident memory (VmHWM) of the renderer that ran the
 // page and its worker, and of the browser process, which holds the Blobs.
-// The browser's floor, timed in the same page after each page run: a worker
-// that reads the same File as the page's worker does (16 MiB slices through
-// FileReaderSync) and hands over an output of the WAV's size as 32 MiB
-// Blobs, converting nothing; from the change event to the Blob in the page.
 import {spawnSync} from 'node:child_process';
 import {createReadStream, rmSync, statSync} from 'node:fs';
 import {crc32} from 'node:zlib';
@@ -23,41 +19,6 @@ import {launch, median, peakKiB, renderers} from './web_procs.mjs';
 
 const [pagePath, native, input, runsText, work] = process.argv.slice(2);
 const runs = Number(runsText || 5);
-
-// The floor's worker; its source is inlined into a blob: worker, as the page's.
-function floorWorker() {
-  onmessage = ({data: {file, size}}) => {
-    const reader = new FileReaderSync(), window = 16 << 20, stage = new Uint8Array(32 << 20), parts = [];
-    let fill = 0, written = 0;
-    for (let at = 0; at < file.size; at += window) {
-      const bytes = new Uint8Array(reader.readAsArrayBuffer(file.slice(at, at + window)));
-      for (const due = Math.round(size * Math.min(1, (at + window) / file.size)); written < due;) {
-        const take = Math.min(due - written, stage.length - fill, bytes.length);
-        stage.set(bytes.subarray(0, take), fill);
-        fill += take, written += take;
-        if (fill === stage.length) parts.push(new Blob([stage])), fill = 0;
-      }
-    }
-    parts.push(new Blob([stage.subarray(0, fill)]));
-    postMessage(new Blob(parts));
-  };
-}
-
-async function floorSeconds(page, size) {
-  await page.evaluate((source) => {
-    window.floor ??= new Worker(URL.createObjectURL(new Blob([`(${source})()`], {type: 'text/javascript'})));
-    addEventListener('change', (event) => {
-      event.stopPropagation();  // the page does not see this choice
-      const start = performance.now();
-      window.floorDone = new Promise((ok) => { window.floor.onmessage = ({data}) => ok([performance.now() - start, data.size]); });
-      window.floor.postMessage({file: event.target.files[0], size});
-    }, {once: true, capture: true});
-  }, floorWorker.toString());
-  await (await page.$('input#files')).uploadFile(input);
-  const [ms, bytes] = await page.evaluate(() => window.floorDone);
-  if (bytes !== size) throw new Error(`floor: ${bytes} bytes, not ${size}`);
-  return ms / 1000;
-}
 
 function nativeSeconds() {
   const output = join(work, 'native.wav');
@@ -75,7 +36,7 @@ try {
   await page.goto(pathToFileURL(resolve(pagePath)).href);
   const outputBytes = statSync(input).size;  // replaced below by the WAV's size
   let wavSize = 0;
-  const nativeTimes = [], pageTimes = [], ratios = [], floorTimes = [], floorRatios = [];
+  const nativeTimes = [], pageTimes = [], ratios = [];
   for (let i = 0; i < runs + 1; i++) {
     const n = nativeSeconds();
     await page.evaluate(() => {
@@ -123,13 +84,10 @@ try {
       console.log(`output checked: ${nativeSize} bytes, CRC-32 ${nativeCrc.toString(16)}, the native converter's`);
     }
     await page.click('button#clear');
-    const f = await floorSeconds(page, statSync(join(work, 'native.wav')).size);
     if (i === 0) continue;  // the first pair warms the page cache and the worker
     nativeTimes.push(n);
     pageTimes.push(p);
     ratios.push(p / n);
-    floorTimes.push(f);
-    floorRatios.push(p / f);
   }
   const browserPid = browser.process().pid;
   const rendererPeak = Math.max(...renderers(browserPid).map(peakKiB));
@@ -137,8 +95,6 @@ try {
   console.log(`page size: ${statSync(pagePath).size} bytes`);
   console.log(`median native ${median(nativeTimes).toFixed(3)} s, median page ${median(pageTimes).toFixed(3)} s, ` +
               `median ratio ${median(ratios).toFixed(2)}`);
-  console.log(`browser floor (read the input, hand over Blobs of the output's size): median ${median(floorTimes).toFixed(3)} s, ` +
-              `median page / floor ${median(floorRatios).toFixed(2)}`);
   console.log(`peak RSS KiB: renderer ${rendererPeak}, browser process ${peakKiB(browserPid)}`);
 } finally {
   await browser.close();
