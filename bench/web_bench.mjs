@@ -11,40 +11,14 @@
 // size, and the peak resident memory (VmHWM) of the renderer that ran the
 // page and its worker, and of the browser process, which holds the Blobs.
 import {spawnSync} from 'node:child_process';
-import {createReadStream, mkdtempSync, readFileSync, readdirSync, rmSync, statSync} from 'node:fs';
+import {createReadStream, rmSync, statSync} from 'node:fs';
 import {crc32} from 'node:zlib';
-import {dirname, join, resolve} from 'node:path';
-import {fileURLToPath, pathToFileURL} from 'node:url';
+import {join, resolve} from 'node:path';
+import {pathToFileURL} from 'node:url';
+import {launch, median, peakKiB, renderers} from './web_procs.mjs';
 
-const root = resolve(dirname(fileURLToPath(import.meta.url)), '..');
-const {default: puppeteer} = await import(
-  pathToFileURL(join(root, 'web/node_modules/puppeteer-core/lib/esm/puppeteer/puppeteer-core.js')).href);
 const [pagePath, native, input, runsText, work] = process.argv.slice(2);
 const runs = Number(runsText || 5);
-
-const median = (values) => [...values].sort((a, b) => a - b)[Math.floor((values.length - 1) / 2)];
-const peakKiB = (pid) => {
-  try {
-    return Number(readFileSync(`/proc/${pid}/status`, 'utf8').match(/VmHWM:\s+(\d+)/)[1]);
-  } catch {
-    return 0;
-  }
-};
-// The renderer processes below the browser (Chromium starts them with
-// --type=renderer, from its zygote).
-function renderers(browserPid) {
-  const parentOf = new Map();
-  const found = [];
-  for (const pid of readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
-    try {
-      const stat = readFileSync(`/proc/${pid}/stat`, 'utf8');
-      parentOf.set(Number(pid), Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]));
-      if (readFileSync(`/proc/${pid}/cmdline`, 'utf8').includes('--type=renderer')) found.push(Number(pid));
-    } catch {}
-  }
-  const below = (pid) => { for (let p = parentOf.get(pid); p; p = parentOf.get(p)) if (p === browserPid) return true; return false; };
-  return found.filter(below);
-}
 
 function nativeSeconds() {
   const output = join(work, 'native.wav');
@@ -56,11 +30,7 @@ function nativeSeconds() {
   return seconds;
 }
 
-const browser = await puppeteer.launch({
-  browser: 'chrome', executablePath: '/usr/bin/chromium', headless: true, protocolTimeout: 600000,
-  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-         '--disable-component-update', '--disable-sync', `--user-data-dir=${mkdtempSync(join(work, 'chromium-'))}`],
-});
+const browser = await launch(work);
 try {
   const page = await browser.newPage();
   await page.goto(pathToFileURL(resolve(pagePath)).href);

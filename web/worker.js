@@ -1,6 +1,6 @@
 // The page's worker: it owns the converter and runs one conversion at a time.
 // Messages (plain objects):
-//   in:  {type: 'convert', id, name, file}   name: the path inside the selection
+//   in:  {type: 'convert', id, name, file, buffer}   name: the path inside the selection
 //        {type: 'bytes', id, start, bytes}   an answer to 'read': an ArrayBuffer,
 //        {type: 'bytes', id, start, error}   or the name of the page's error
 //   out: {type: 'progress', id, read}        input bytes read so far
@@ -14,9 +14,15 @@
 // the converter runs once all are here (it reads synchronously).
 // `messages` is the converter's standard error, verbatim; `notes` are the
 // few failures only the page can have (a file the browser cannot read,
-// memory), each a line saying so; `wav` (a Blob) only for status 0, and
-// `picture`, an SVG Blob of the waveform drawn from the output's samples;
+// memory), each a line saying so; `wav` only for status 0: a Blob, or with
+// `buffer` an ArrayBuffer (transferred) when the output fits one staging
+// buffer (in Chromium, the bytes of a Blob made in a worker stay in its
+// memory until that Blob is collected, which a small Blob hardly ever
+// makes happen: thousands of them grew the worker by hundreds of MiB); and
+// `picture`, the text of a small SVG of the waveform drawn from the
+// output's samples (the page shows it as a data: URL: no Blob per row);
 // `lost` when the worker cannot go on (the page then starts a new one).
+// The page runs several of these workers at once, one file each.
 // The output never stays in the WebAssembly memory: each write of the
 // converter is copied to a staging buffer that becomes a Blob when full.
 // A conversion runs to its end once started (the converter is synchronous),
@@ -24,8 +30,8 @@
 'use strict';
 
 const kStageBytes = 32 << 20;  // fewer, larger Blobs: each costs a round trip to the browser
-const kColumns = 240;
-const kPictureHeight = 48;
+const kColumns = 120;
+const kPictureHeight = 32;
 const kProgressMs = 100;
 const kSamplesPerColumn = 4096;  // looked at, at most: a long output is sampled
 
@@ -86,17 +92,19 @@ class Waveform {
       i = end;
     }
   }
-  // One vertical stroke per column, from min to max.
+  // One vertical stroke per column, from min to max, on whole pixels: the
+  // top of the stroke at floor((32767 - max) * H / 65536), its bottom at
+  // ceil((32767 - min) * H / 65536), at least one pixel long.
   picture() {
     const columns = Math.min(kColumns, Math.ceil(this.samples / this.perColumn) || 0);
-    const y = (v) => ((32768 - v) * kPictureHeight / 65536).toFixed(1);
     let path = '';
     for (let c = 0; c < columns; c++) {
-      path += `M${c + 0.5} ${y(this.high[c])}V${Math.max(+y(this.low[c]), +y(this.high[c]) + 0.5)}`;
+      const top = Math.floor((32767 - this.high[c]) * kPictureHeight / 65536);
+      const bottom = Math.max(top + 1, Math.ceil((32767 - this.low[c]) * kPictureHeight / 65536));
+      path += `M${c}.5 ${top}V${bottom}`;
     }
-    const svg = `<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 ${Math.max(1, columns)} ${kPictureHeight}" ` +
-                `preserveAspectRatio="none"><path d="${path}" stroke="#1f5fa8" stroke-width="1" fill="none"/></svg>`;
-    return new Blob([svg], {type: 'image/svg+xml'});
+    return `<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 ${Math.max(1, columns)} ${kPictureHeight}" ` +
+           `preserveAspectRatio="none"><path d="${path}" stroke="#1f5fa8" fill="none"/></svg>`;
   }
 }
 
@@ -178,7 +186,7 @@ async function inputOf(module, id, file) {
   return {size: file.size, windows};
 }
 
-async function convert(module, {id, name, file}) {
+async function convert(module, {id, name, file, buffer}) {
   const data = await inputOf(module, id, file);
   if (!stage) stage = new Uint8Array(kStageBytes);
   const FS = module.FS;
@@ -202,14 +210,16 @@ async function convert(module, {id, name, file}) {
   FS.chdir('/');
   FS.unmount('/selection');
   let wav = null, picture = null;
-  if (status === 0) {
+  if (status === 0 && buffer && sink.parts.length === 0) {
+    wav = stage.slice(0, sink.fill).buffer;
+  } else if (status === 0) {
     sink.flush();
     wav = new Blob(sink.parts, {type: 'audio/wav'});
-    picture = sink.wave.picture();
   }
+  if (status === 0) picture = sink.wave.picture();
   sink.parts = [];
   const messages = lines.map((line) => line + '\n').join('');
-  postMessage({type: 'done', id, status, messages, notes: sink.notes, wav, picture});
+  postMessage({type: 'done', id, status, messages, notes: sink.notes, wav, picture}, wav instanceof ArrayBuffer ? [wav] : []);
 }
 
 // One conversion at a time, in the order asked.
