@@ -407,11 +407,6 @@ pid_t spawn(const std::string& in, const std::string& out, const std::string& er
   _exit(127);
 }
 
-std::string read_text(const std::string& path) {
-  const Bytes b = read_file(path);
-  return std::string(b.begin(), b.end());
-}
-
 const Bytes kStereo = aifc(2, 100000, "sowt", repeat(3, 400000));
 
 // Under a file-size limit the write fails with EFBIG instead of the process
