@@ -43,7 +43,6 @@ INSTANTIATE_TEST_SUITE_P(
          {32258, -1020, 31238, -2040, 30218, -3060, 29198, -4080}},
         // An even code drops the accumulated value.
         {"even_resets", 1, {0x7F, 0x7F, 0x04, 0x01}, {32258, -1020, 32, 34}},
-        {"stereo_channels_separate", 2, {0x03, 0x05, 0x03, 0x05}, {18, 50, 36, 100}},
         {"stereo_mixed", 2, {0x7E, 0x02, 0x7F, 0xFF, 0x00, 0x81}, {31752, 8, -1526, 6, 0, -32252}},
         across_blocks(),
     }),
