@@ -155,6 +155,11 @@ Bytes read_file(const std::string& path) {
   return out;
 }
 
+std::string read_text(const std::string& path) {
+  const Bytes b = read_file(path);
+  return std::string(b.begin(), b.end());
+}
+
 void write_file(const std::string& path, const Bytes& bytes) {
   std::FILE* f = open_file(path, "wb");
   if (!f) throw std::runtime_error("cannot create " + path);
@@ -243,17 +248,11 @@ std::string run_argv(const std::vector<const char*>& argv, int* status,
   // in one directory for the whole process.
   static const TempDir capture;
   const std::string path = capture.path("stderr");
-  std::FILE* err = open_file(path, "w+b");
+  std::FILE* err = open_file(path, "wb");
   if (!err) throw std::runtime_error("cannot create " + path);
   *status = aifconv::run(static_cast<int>(argv.size()), argv.data(), err, hooks);
-  std::fflush(err);
-  std::rewind(err);
-  std::string text;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, err)) > 0) text.append(buf, n);
   std::fclose(err);
-  return text;
+  return read_text(path);
 }
 
 Result run_paths(const std::string& input, const std::string& output,

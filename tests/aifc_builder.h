@@ -81,6 +81,7 @@ class TempDir {
 
 // Paths are UTF-8 strings on every host.
 Bytes read_file(const std::string& path);
+std::string read_text(const std::string& path);
 void write_file(const std::string& path, const Bytes& bytes);
 // True when anything is there, a dangling symbolic link included.
 bool exists(const std::string& path);

@@ -59,6 +59,21 @@ std::vector<int> interleave(const std::vector<int>& left, const std::vector<int>
   return out;
 }
 
+// Stereo frames, the first packet of each the left channel, each packet
+// starting afresh from its own header: 3000 frames, more than one input
+// block, two pairs of packets in turn.
+CodecCase across_blocks() {
+  CodecCase c{"stereo_frames_across_blocks", 2, {}, {}};
+  const Bytes data = cat({kMixedPacket, kIndex127Packet, kRisingPacket, kZeroPacket});
+  const std::vector<int> samples =
+      concat(interleave(kMixedSamples, kIndex127Samples), interleave(kRisingSamples, repeat_sample(0, 64)));
+  for (int f = 0; f < 1500; ++f) {
+    c.data.insert(c.data.end(), data.begin(), data.end());
+    c.samples.insert(c.samples.end(), samples.begin(), samples.end());
+  }
+  return c;
+}
+
 class Ima4 : public ::testing::TestWithParam<CodecCase> {};
 
 TEST_P(Ima4, DecodesWholeFile) { expect_decodes("ima4", 64, GetParam()); }
@@ -72,18 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
         {"ceiling", 1, kRisingPacket, kRisingSamples},
         {"index_127", 1, kIndex127Packet, kIndex127Samples},
         {"mixed_codes", 1, kMixedPacket, kMixedSamples},
-        // Each packet starts afresh from its own header.
-        {"packets_in_a_row", 1, cat({kRisingPacket, kZeroPacket, kMixedPacket, kIndex127Packet}),
-         concat(concat(kRisingSamples, repeat_sample(0, 64)),
-                concat(kMixedSamples, kIndex127Samples))},
-        // First packet of a frame is the left channel.
-        {"stereo_left_then_right", 2, cat({kMixedPacket, kRisingPacket}),
-         interleave(kMixedSamples, kRisingSamples)},
-        {"stereo_frames", 2,
-         cat({kMixedPacket, kRisingPacket, kIndex127Packet, kZeroPacket, kZeroPacket, kMixedPacket}),
-         concat(concat(interleave(kMixedSamples, kRisingSamples),
-                       interleave(kIndex127Samples, repeat_sample(0, 64))),
-                interleave(repeat_sample(0, 64), kMixedSamples))},
+        across_blocks(),
     }),
     CaseName());
 
@@ -108,23 +112,6 @@ TEST(Ima4, TruncatedStereoSsndConvertsWholeFrames) {
   std::vector<int> samples;
   for (int f = 0; f < 14; ++f) samples = concat(samples, interleave(kMixedSamples, kRisingSamples));
   EXPECT_EQ(r.output, cat({wav_header(2, 8000, 14 * 256), pcm(samples)}));
-}
-
-// More than one input block of packets, stereo, through the whole pass.
-TEST(Ima4, LongStereoFile) {
-  const std::size_t frames = 3000;  // several 64 KiB blocks
-  Bytes data;
-  std::vector<int> samples;
-  const Bytes pairs[2] = {cat({kMixedPacket, kIndex127Packet}), cat({kRisingPacket, kZeroPacket})};
-  const std::vector<int> decoded[2] = {interleave(kMixedSamples, kIndex127Samples),
-                                       interleave(kRisingSamples, repeat_sample(0, 64))};
-  for (std::size_t f = 0; f < frames; ++f) {
-    data.insert(data.end(), pairs[f % 2].begin(), pairs[f % 2].end());
-    samples.insert(samples.end(), decoded[f % 2].begin(), decoded[f % 2].end());
-  }
-  const Result r = convert(aifc(2, frames, "ima4", data));
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.output, cat({wav_header(2, 8000, frames * 256), pcm(samples)}));
 }
 
 }  // namespace

@@ -9,6 +9,21 @@
 namespace aifc_test {
 namespace {
 
+// More than one input block, stereo, each channel's state carried across
+// blocks. Left: 0x01 (odd) adds 2 a frame, 0x00 every 1000 frames sets 0;
+// right: 0xFD (-3, odd) adds -18 a frame, wrapping around.
+CodecCase across_blocks() {
+  CodecCase c{"state_carries_across_blocks", 2, {}, {}};
+  int left = 0, right = 0;
+  for (int f = 0; f < 70000; ++f) {
+    left = f % 1000 ? left + 2 : 0;
+    right = static_cast<std::int16_t>(static_cast<std::uint16_t>(right - 18));
+    c.data.insert(c.data.end(), {static_cast<std::uint8_t>(f % 1000 ? 1 : 0), 0xFD});
+    c.samples.insert(c.samples.end(), {left, right});
+  }
+  return c;
+}
+
 class Sdx2 : public ::testing::TestWithParam<CodecCase> {};
 
 TEST_P(Sdx2, DecodesWholeFile) { expect_decodes("SDX2", 1, GetParam()); }
@@ -28,32 +43,10 @@ INSTANTIATE_TEST_SUITE_P(
          {32258, -1020, 31238, -2040, 30218, -3060, 29198, -4080}},
         // An even code drops the accumulated value.
         {"even_resets", 1, {0x7F, 0x7F, 0x04, 0x01}, {32258, -1020, 32, 34}},
-        {"stereo_channels_separate", 2, {0x03, 0x05, 0x03, 0x05}, {18, 50, 36, 100}},
         {"stereo_mixed", 2, {0x7E, 0x02, 0x7F, 0xFF, 0x00, 0x81}, {31752, 8, -1526, 6, 0, -32252}},
+        across_blocks(),
     }),
     CaseName());
-
-// More than one 64 KiB input block: the state carries across blocks.
-TEST(Sdx2Long, StateCarriesAcrossBlocks) {
-  const std::size_t frames = 70000;
-  Bytes codes;
-  std::vector<int> samples;
-  int left = 0, right = 0;
-  for (std::size_t f = 0; f < frames; ++f) {
-    // Left: +2 per frame from 0x01 (odd, 2*1*1), reset by 0x00 every 1000 frames.
-    const bool reset = f % 1000 == 0;
-    codes.push_back(reset ? 0x00 : 0x01);
-    left = reset ? 0 : left + 2;
-    // Right: -8 per frame from 0xFE is even (sets -8), so use 0xFD (-3, odd: -18).
-    codes.push_back(0xFD);
-    right = static_cast<std::int16_t>(static_cast<std::uint16_t>(right - 18));
-    samples.push_back(left);
-    samples.push_back(right);
-  }
-  const Result r = convert(aifc(2, frames, "SDX2", codes));
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.output, cat({wav_header(2, 8000, frames * 4), pcm(samples)}));
-}
 
 // Fails every allocation, counting them.
 void* no_memory(void* count, std::size_t) {
