@@ -15,10 +15,9 @@
 // 32 MiB staging buffer until it has written as many bytes as the WAV has,
 // making a Blob of each full stage, and posts one Blob of those parts to the
 // page; its time runs from the change event of an input of its own in the
-// same page to that Blob's arrival. Its worker is ended after each run: the
-// bytes of a worker's Blobs stay in the renderer until they are collected,
-// and one long-lived floor worker grew by the output's size each run until
-// the renderer died. Also printed: the page's size, and the peak resident
+// same page to that Blob's arrival. Its worker is ended after each run, so
+// that the bytes of its Blobs (kept in the renderer until collected, as
+// web/worker.js says) do not add up over the runs. Also printed: the page's size, and the peak resident
 // memory (VmHWM, reset before each run) of the renderer that ran the page
 // and the workers, and of the browser process, which holds the Blobs; for
 // the page's runs and the floor's apart.
