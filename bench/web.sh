@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The page against the native converter: a 256 MiB ima4 output (the ima4
 # input of bench/make_inputs) converted through the page's worker in headless
-# Chromium, paired with native runs in the same run (bench/web_bench.mjs).
+# Chromium, against native runs and against the browser's floor (the worker's
+# reads and Blobs, converting nothing) in the same run (bench/web_bench.mjs).
 #
 #   bench/web.sh BENCH_BUILD_DIR WEB_BUILD_DIR [RUNS] [SCALE]
 #
