@@ -17,17 +17,12 @@ struct CommCase {
   std::string err;
 };
 
-void PrintTo(const CommCase& c, std::ostream* os) { *os << c.name; }
-
 class CommRejection : public ::testing::TestWithParam<CommCase> {};
 
 TEST_P(CommRejection, PrintsItsMessageAndFails) {
   const CommCase& c = GetParam();
-  const Result r =
-      convert(form(cat({fver(), chunk("COMM", cat({c.comm_fields, {0, 0}})), ssnd(kData)})));
-  EXPECT_EQ(r.err, c.err + kBadFile);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_FALSE(r.output_exists);
+  expect_result(convert(form(cat({fver(), chunk("COMM", cat({c.comm_fields, {0, 0}})), ssnd(kData)}))),
+                {c.name, {}, 1, c.err + kBadFile, {}});
 }
 
 const Bytes k8000 = rate80(8000);
@@ -67,8 +62,6 @@ struct RateCase {
   std::uint32_t header_rate;
   std::string err;
 };
-
-void PrintTo(const RateCase& c, std::ostream* os) { *os << c.name; }
 
 class Rate : public ::testing::TestWithParam<RateCase> {};
 
