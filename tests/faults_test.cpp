@@ -104,8 +104,6 @@ struct ReadErrorCase {
   std::string before;  // messages of the walk before the failed read
 };
 
-void PrintTo(const ReadErrorCase& c, std::ostream* os) { *os << c.name; }
-
 const std::string kEio = "IN: " + std::string(std::strerror(EIO)) + "\n";
 const std::string kName = "warning: unhandled chunk NAME (size=108)\n";
 
@@ -300,11 +298,7 @@ TEST(SizeReadsZero, ConvertsAsAPlainFile) {
     ASSERT_EQ(st.st_size, 0);
     const Result plain = convert(held);
     TempDir dir;
-    const Result r = run_paths(file.path(), dir.path("out.wav"));
-    EXPECT_EQ(r.err, plain.err);
-    EXPECT_EQ(r.status, plain.status);
-    EXPECT_EQ(r.output, plain.output);
-    EXPECT_EQ(r.output_exists, plain.output_exists);
+    expect_result(run_paths(file.path(), dir.path("out.wav")), {"", {}, plain.status, plain.err, plain.output});
   }
 }
 #endif
@@ -318,6 +312,13 @@ void default_signals() {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+// The wait status of a child once it has ended.
+int finish(pid_t pid) {
+  int status = 0;
+  EXPECT_EQ(waitpid(pid, &status, 0), pid);
+  return status;
 }
 
 // A signal that arrives while an exit closes the output, after the output
@@ -367,8 +368,7 @@ TEST(ExitRace, SignalWhileTheOutputIsClosed) {
       const char* words[] = {"aifconv", in.c_str(), out.c_str(), nullptr};
       _exit(aifconv::run(3, words, err, hooks));
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    const int status = finish(pid);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig);
     EXPECT_EQ(exists(out), c.kept);
   }
@@ -419,9 +419,7 @@ TEST(Binary, FileSizeLimit) {
     const rlimit limit = {300000, 300000};
     setrlimit(RLIMIT_FSIZE, &limit);
   });
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(exit_status(finish(pid)), 1);
   EXPECT_EQ(read_text(dir.path("err")), dir.path("out.wav") + ": " + std::strerror(EFBIG) + "\n");
   EXPECT_FALSE(exists(dir.path("out.wav")));
 }
@@ -439,9 +437,7 @@ TEST(Binary, WarningToAClosedPipe) {
       dup2(p[1], 2);
     }
   });
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(exit_status(finish(pid)), 0);
   EXPECT_EQ(read_file(dir.path("out.wav")), cat({wav_header(1, 8000, 4), {1, 2, 3, 4}}));
 }
 
@@ -463,9 +459,7 @@ struct Blocked {
   }
   int wait() {
     close(writer);
-    int status = 0;
-    EXPECT_EQ(waitpid(pid, &status, 0), pid);
-    return status;
+    return finish(pid);
   }
 };
 
@@ -515,8 +509,7 @@ TEST(Binary, SignalsIgnoredAtStartStayIgnored) {
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the run ended before its output was read";
   const Bytes output = FifoReader(out).take();
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(exit_status(finish(pid)), 0);
   EXPECT_EQ(read_text(dir.path("err")), "");
   EXPECT_EQ(output, cat({wav_header(2, 8000, 400000), repeat(3, 400000)}));
 }

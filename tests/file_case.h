@@ -52,6 +52,15 @@ inline void expect_decodes(const std::string& type, std::size_t samples_per_fram
   expect_result(convert(aifc(c.channels, frames, type, c.data)), {c.name, {}, 0, "", wav});
 }
 
+namespace {
+// A row of a test file's own table (in its unnamed namespace, which is this
+// one) prints as its name where a test reports it.
+template <typename Row>
+auto operator<<(std::ostream& os, const Row& row) -> decltype(os << row.name) {
+  return os << row.name;
+}
+}  // namespace
+
 // Test names of a table of rows: each row's name.
 struct CaseName {
   template <typename Info>

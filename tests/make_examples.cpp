@@ -90,18 +90,12 @@ int main(int argc, char** argv) {
   int left[kSamples], right[kSamples];
   for (int i = 0; i < kSamples; ++i) left[i] = example_tone(i, 0), right[i] = example_tone(i, 1);
 
-  Bytes sowt;  // mono
-  for (int i = 0; i < kSamples; ++i) {
-    const Bytes s = le16(static_cast<std::uint16_t>(left[i]));
-    sowt.insert(sowt.end(), s.begin(), s.end());
-  }
-  write_file(dir + "/tone-sowt.aifc", file(1, kSamples, "sowt", "little-endian", sowt));
+  write_file(dir + "/tone-sowt.aifc",
+             file(1, kSamples, "sowt", "little-endian", pcm(std::vector<int>(left, left + kSamples))));
 
   Bytes ima4;  // stereo: left packet, then right packet, per frame
   for (int k = 0; k < kSamples / 64; ++k) {
-    const Bytes l = ima4_packet(left + 64 * k), r = ima4_packet(right + 64 * k);
-    ima4.insert(ima4.end(), l.begin(), l.end());
-    ima4.insert(ima4.end(), r.begin(), r.end());
+    ima4 = cat({ima4, ima4_packet(left + 64 * k), ima4_packet(right + 64 * k)});
   }
   write_file(dir + "/tone-ima4.aifc", file(2, kSamples / 64, "ima4", "IMA 4:1", ima4));
 

@@ -31,8 +31,6 @@ struct KnownRate {
   std::string text;
 };
 
-void PrintTo(const KnownRate& c, std::ostream* os) { *os << c.name; }
-
 class KnownRates : public ::testing::TestWithParam<KnownRate> {};
 
 TEST_P(KnownRates, DecideTruncateAndPrint) {
@@ -119,8 +117,6 @@ struct HugeRate {
   const char* head;  // the first 20 characters
   const char* tail;  // the last 20
 };
-
-void PrintTo(const HugeRate& c, std::ostream* os) { *os << c.name; }
 
 class HugeRates : public ::testing::TestWithParam<HugeRate> {};
 

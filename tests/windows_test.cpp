@@ -1,12 +1,10 @@
-// Windows only: the same-file refusal under the other names Windows gives a
-// file, and the cleanup of a run ended by a console event (Ctrl-C,
-// Ctrl-Break, a closed console window), where POSIX builds test links,
-// signals and FIFOs instead.
+// Windows only: the cleanup of a run ended by a console event (Ctrl-C,
+// Ctrl-Break, a closed console window), where POSIX builds test signals and
+// FIFOs instead.
 #ifdef _WIN32
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -17,61 +15,6 @@ namespace aifc_test {
 namespace {
 
 namespace fs = std::filesystem;
-
-const Bytes kValid = aifc(1, 2, "sowt", {1, 2, 3, 4});
-
-struct SameFileCase {
-  const char* name;
-  // Another name for the file `in` of `dir`, or "" where the system cannot
-  // make one (a symbolic link needs a privilege or developer mode).
-  std::string (*other_name)(const TempDir& dir, const std::string& in);
-};
-
-void PrintTo(const SameFileCase& c, std::ostream* os) { *os << c.name; }
-
-class SameFile : public ::testing::TestWithParam<SameFileCase> {};
-
-// Writing the output over the input would destroy it before it is read.
-TEST_P(SameFile, RefusedUnderEveryName) {
-  TempDir dir;
-  const std::string in = dir.path("in.aifc");
-  write_file(in, kValid);
-  const std::string out = GetParam().other_name(dir, in);
-  if (out.empty()) GTEST_SKIP() << "this system cannot make that name";
-  const Result r = run_paths(in, out);
-  EXPECT_EQ(r.err, "OUT: input and output are the same file\n");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(read_file(in), kValid);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, SameFile,
-    ::testing::ValuesIn(std::vector<SameFileCase>{
-        {"same_path", [](const TempDir&, const std::string& in) { return in; }},
-        {"backslashes",
-         [](const TempDir&, const std::string& in) {
-           std::string s = in;
-           std::replace(s.begin(), s.end(), '/', '\\');
-           return s;
-         }},
-        {"other_case", [](const TempDir& dir, const std::string&) { return dir.path("IN.AIFC"); }},
-        // Windows folds "." and ".." out of a path by its text alone.
-        {"dot_segments",
-         [](const TempDir& dir, const std::string&) { return dir.path(".\\sub\\..\\in.aifc"); }},
-        {"hard_link",
-         [](const TempDir& dir, const std::string& in) {
-           std::error_code ec;
-           fs::create_hard_link(fs::u8path(in), fs::u8path(dir.path("hard.aifc")), ec);
-           return ec ? std::string() : dir.path("hard.aifc");
-         }},
-        {"symbolic_link",
-         [](const TempDir& dir, const std::string& in) {
-           std::error_code ec;
-           fs::create_symlink(fs::u8path(in), fs::u8path(dir.path("soft.aifc")), ec);
-           return ec ? std::string() : dir.path("soft.aifc");
-         }},
-    }),
-    CaseName());
 
 // The converter, started as a user starts it; its input is a named pipe the
 // test writes, so the run waits in the walk, after its output is open, for as
