@@ -17,6 +17,7 @@
   const kPlayers = 3;        // players alive at a time; the oldest goes first
   const kRenderMs = 150;     // list updates at most this often
   const kRenderBudgetMs = 50;
+  const kGroupRows = 100;    // rows of a group of the list (page.css says why)
   const kTemporary = '.aifconv-partial';  // a file being written; moved to its name once closed
   const kSaving = 2 * kWorkers;            // WAVs being written to the folder at a time
   // With an output folder, a worker is ended after this many files and a
@@ -168,17 +169,22 @@
     clearTimeout(renderTimer);
     renderTimer = 0;
     const start = performance.now();
-    const fragment = document.createDocumentFragment();
+    let group = $('results').lastElementChild;
     while (rowsMade < items.length && performance.now() - start < kRenderBudgetMs) {
-      const item = items[rowsMade++];
+      if (rowsMade++ % kGroupRows === 0) {
+        group = document.createElement('div');
+        group.className = 'rows';
+        $('results').append(group);
+      }
+      const item = items[rowsMade - 1];
       item.row = rowTemplate.content.firstElementChild.cloneNode(true);
       item.row.dataset.name = item.name;
       item.row.querySelector('.name').textContent = item.name;
       inputBytes(item);
       changed.add(item);
-      fragment.append(item.row);
+      group.append(item.row);
+      group.style.containIntrinsicSize = `auto ${(2.4 * group.childElementCount).toFixed(1)}rem`;
     }
-    $('results').append(fragment);
     for (const item of changed) if (item.row) { showRow(item); changed.delete(item); }
     lastRender = performance.now();
 
