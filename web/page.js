@@ -596,7 +596,20 @@
     addFiles(files.sort(byName));
   });
 
-  $('filter').addEventListener('change', () => { $('results').dataset.show = $('filter').value; });
+  // A group out of sight keeps the height it had when last shown; after a
+  // change of filter each is given one from the rows it now shows, so that
+  // the list's length stays about right.
+  $('filter').addEventListener('change', () => {
+    const show = $('results').dataset.show = $('filter').value;
+    for (const group of $('results').children) {
+      let height = 0;
+      for (const row of group.children) {
+        const refused = row.dataset.status === '1';
+        if (show === 'all' || (show === 'refused' ? refused : row.dataset.warned)) height += refused ? 6 : 2.4;
+      }
+      group.style.containIntrinsicSize = `${height.toFixed(1)}rem`;
+    }
+  });
   $('output-folder').hidden = typeof window.showDirectoryPicker !== 'function';
   $('output-folder').addEventListener('click', chooseFolder);
   $('cancel').addEventListener('click', cancel);
