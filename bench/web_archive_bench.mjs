@@ -21,6 +21,7 @@
 // (VmHWM) of the renderer and of the browser process, and the longest task
 // of the page (PerformanceObserver 'longtask').
 // AIFCONV_BENCH_MEMORY=1: the page from file://, keeping its WAVs (no folder).
+// AIFCONV_BENCH_METRICS=1: the cost of each 1,000 rows on the page's main thread, too.
 import {execFileSync, spawnSync} from 'node:child_process';
 import {createHash} from 'node:crypto';
 import {linkSync, mkdirSync, readFileSync, readdirSync, rmSync, symlinkSync, writeFileSync} from 'node:fs';
@@ -118,10 +119,30 @@ for (const n of sizes) {
     await page.evaluate(() => document.getElementById('folder').addEventListener('change', () => {
       bench.handled = performance.now() - bench.start;
     }));
+    // (AIFCONV_BENCH_METRICS=1: per 1,000 rows done, the page's main thread from Chromium's
+    // Performance metrics: busy, script, layout and style seconds, and the DOM's nodes)
+    const cdp = process.env.AIFCONV_BENCH_METRICS && await page.createCDPSession();
+    let metricsDone = Promise.resolve();
+    if (cdp) {
+      await cdp.send('Performance.enable');
+      const keys = ['TaskDuration', 'ScriptDuration', 'LayoutDuration', 'RecalcStyleDuration'];
+      const metrics = async () => Object.fromEntries((await cdp.send('Performance.getMetrics')).metrics.map((m) => [m.name, m.value]));
+      metricsDone = (async () => {
+        let before = await metrics(), at = Date.now();
+        for (let mark = 1000; mark <= n; mark += 1000) {
+          while (await page.evaluate(() => bench.times.length) < mark) await new Promise((ok) => setTimeout(ok, 250));
+          const now = await metrics();
+          console.log(`${n} files, rows ${mark - 999}-${mark}: ${((Date.now() - at) / 1000).toFixed(1)} s; main thread (s): ` +
+                      keys.map((k) => `${k.replace('Duration', '')} ${(now[k] - before[k]).toFixed(1)}`).join(', ') + `; nodes ${now.Nodes}`);
+          before = now; at = Date.now();
+        }
+      })();
+    }
     await (await page.$('input#folder')).uploadFile(join(dir, 'archive'));
     await page.waitForFunction((count) => document.body.dataset.idle === 'true' &&
       document.querySelectorAll('.result[data-status]').length === count, {timeout: 0, polling: 1000}, n);
     clearInterval(trace);
+    await metricsDone;
     const {times, start, longest, long, handled} = await page.evaluate(() => ({...bench, seen: null}));
     console.log(`${n} files: the page's change listener took ${handled.toFixed(0)} ms`);
     if (long.length) console.log(`${n} files: tasks over 200 ms (start after the change event, ms): ${JSON.stringify(long)}`);

@@ -17,6 +17,7 @@
   const kPlayers = 3;        // players alive at a time; the oldest goes first
   const kRenderMs = 150;     // list updates at most this often
   const kRenderBudgetMs = 50;
+  const kGroupRows = 100;    // rows of a group of the list (page.css says why)
   const kTemporary = '.aifconv-partial';  // a file being written; moved to its name once closed
   const kSaving = 2 * kWorkers;            // WAVs being written to the folder at a time
   // With an output folder, a worker is ended after this many files and a
@@ -168,17 +169,22 @@
     clearTimeout(renderTimer);
     renderTimer = 0;
     const start = performance.now();
-    const fragment = document.createDocumentFragment();
+    let group = $('results').lastElementChild;
     while (rowsMade < items.length && performance.now() - start < kRenderBudgetMs) {
-      const item = items[rowsMade++];
+      if (rowsMade++ % kGroupRows === 0) {
+        group = document.createElement('div');
+        group.className = 'rows';
+        $('results').append(group);
+      }
+      const item = items[rowsMade - 1];
       item.row = rowTemplate.content.firstElementChild.cloneNode(true);
       item.row.dataset.name = item.name;
       item.row.querySelector('.name').textContent = item.name;
       inputBytes(item);
       changed.add(item);
-      fragment.append(item.row);
+      group.append(item.row);
+      group.style.containIntrinsicSize = `auto ${(2.4 * group.childElementCount).toFixed(1)}rem`;
     }
-    $('results').append(fragment);
     for (const item of changed) if (item.row) { showRow(item); changed.delete(item); }
     lastRender = performance.now();
 
@@ -590,7 +596,20 @@
     addFiles(files.sort(byName));
   });
 
-  $('filter').addEventListener('change', () => { $('results').dataset.show = $('filter').value; });
+  // A group out of sight keeps the height it had when last shown; after a
+  // change of filter each is given one from the rows it now shows, so that
+  // the list's length stays about right.
+  $('filter').addEventListener('change', () => {
+    const show = $('results').dataset.show = $('filter').value;
+    for (const group of $('results').children) {
+      let height = 0;
+      for (const row of group.children) {
+        const refused = row.dataset.status === '1';
+        if (show === 'all' || (show === 'refused' ? refused : row.dataset.warned)) height += refused ? 6 : 2.4;
+      }
+      group.style.containIntrinsicSize = `${height.toFixed(1)}rem`;
+    }
+  });
   $('output-folder').hidden = typeof window.showDirectoryPicker !== 'function';
   $('output-folder').addEventListener('click', chooseFolder);
   $('cancel').addEventListener('click', cancel);
