@@ -159,7 +159,18 @@ for (const n of sizes) {
     const wrong = rows.filter(([name, status, messages]) => (status === '0') !== wavs.has(name.slice(8) + '.wav') ||
                                                            (status === '0' && messages !== ''));
     if (wrong.length) throw new Error(`${n} files: ${wrong.length} rows differ from the recipe, as ${JSON.stringify(wrong[0])}`);
-    if (!inMemory) {
+    // (the recipe lists the files in the order find gives, the page in the order of its rows)
+    const records = (text) => text.split(/\n(?! )/).sort().join('\n');
+    const recipeRefused = records(readFileSync(join(dir, 'refused.txt'), 'utf8'));
+    if (inMemory) {
+      // The refused rows' messages, in the recipe's form, against its refused.txt.
+      const text = rows.filter(([, status]) => status === '1')
+        .map(([name, , messages]) => `${name}\n${messages.replace(/^(?=.)/gm, '    ')}`).join('');
+      if (records(text) !== recipeRefused) {
+        writeFileSync(join(work, 'page-refused.txt'), text);
+        throw new Error(`${n} files: the refused rows' messages differ from refused.txt (the page's: ${join(work, 'page-refused.txt')})`);
+      }
+    } else {
       const written = await page.evaluate(async () => {
         const out = {};
         const walk = async (d, prefix) => {
@@ -173,9 +184,7 @@ for (const n of sizes) {
         await walk(await navigator.storage.getDirectory(), '');
         return out;
       });
-      // (the recipe lists the files in the order find gives, the page in the order of its rows)
-      const records = (text) => text.split(/\n(?! )/).sort().join('\n');
-      if (records(written['refused.txt']) !== records(readFileSync(join(dir, 'refused.txt'), 'utf8'))) {
+      if (records(written['refused.txt']) !== recipeRefused) {
         writeFileSync(join(work, 'page-refused.txt'), written['refused.txt']);
         throw new Error(`${n} files: refused.txt differs (the page's: ${join(work, 'page-refused.txt')})`);
       }
@@ -186,7 +195,8 @@ for (const n of sizes) {
       }
     }
     const refused = rows.filter(([, status]) => status === '1').length;
-    console.log(`${n} files (${refused} refused): checked against the recipe (statuses, refused.txt, ${wavs.size} WAVs)`);
+    console.log(`${n} files (${refused} refused): checked against the recipe (statuses, refused.txt, ` +
+                (inMemory ? 'no messages on a converted row)' : `${wavs.size} WAVs)`));
     results.push({n, nativeSeconds, pageSeconds, first, last, thousand, memory, longest});
   } finally {
     await browser.close();
