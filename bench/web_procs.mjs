@@ -1,18 +1,11 @@
 // What the page benchmarks share: headless Chromium from Debian, and the
 // peak resident memory (VmHWM) of its processes.
-import {mkdtempSync, readFileSync, readdirSync} from 'node:fs';
-import {dirname, join, resolve} from 'node:path';
-import {fileURLToPath, pathToFileURL} from 'node:url';
+import {readFileSync, readdirSync} from 'node:fs';
 
-const root = resolve(dirname(fileURLToPath(import.meta.url)), '..');
-const {default: puppeteer} = await import(
-  pathToFileURL(join(root, 'web/node_modules/puppeteer-core/lib/esm/puppeteer/puppeteer-core.js')).href);
+import {launchChromium} from '../web/test/chromium.mjs';
 
-export const launch = (work, extra = []) => puppeteer.launch({
-  browser: 'chrome', executablePath: '/usr/bin/chromium', headless: true, protocolTimeout: 3600000,
-  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-         '--disable-component-update', '--disable-sync', ...extra, `--user-data-dir=${mkdtempSync(join(work, 'chromium-'))}`],
-});
+// (the launcher of the page's tests, which finds puppeteer-core in web/)
+export const launch = (work, extra = []) => launchChromium(work, extra, 3600000);
 
 export const median = (values) => [...values].sort((a, b) => a - b)[Math.floor((values.length - 1) / 2)];
 

@@ -21,6 +21,7 @@ import {createHash} from 'node:crypto';
 import {crc32} from 'node:zlib';
 import assert from 'node:assert/strict';
 import puppeteer from 'puppeteer-core';
+import {launchChromium} from './chromium.mjs';
 import {launch as launchWebKit} from './webdriver.mjs';
 import {aifc, fixIma4} from './aifc.mjs';
 
@@ -136,12 +137,7 @@ await new Promise((ok) => server.listen(0, '127.0.0.1', ok));
 const served = `http://127.0.0.1:${server.address().port}/aifconv.html`;
 
 const launches = {
-  chromium: (extra = []) => puppeteer.launch({
-    browser: 'chrome', executablePath: '/usr/bin/chromium', headless: true, protocolTimeout: 90000,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync', ...extra,
-           `--proxy-server=127.0.0.1:${server.address().port}`, `--user-data-dir=${mkdtempSync(join(work, 'chromium-'))}`],
-  }),
+  chromium: (extra = []) => launchChromium(work, [...extra, `--proxy-server=127.0.0.1:${server.address().port}`]),
   firefox: () => puppeteer.launch({browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless: true,
                                    protocolTimeout: 90000}),
   webkit: () => launchWebKit(),

@@ -10,7 +10,7 @@ import {tmpdir} from 'node:os';
 import {basename, dirname, join, resolve} from 'node:path';
 import {pathToFileURL} from 'node:url';
 import assert from 'node:assert/strict';
-import puppeteer from 'puppeteer-core';
+import {launchChromium} from './chromium.mjs';
 
 const [pagePath, aifconv, ...files] = process.argv.slice(2).map((p) => resolve(p));
 if (!pagePath || !aifconv || files.length === 0) throw new Error('usage: release_page.mjs PAGE AIFCONV FILE...');
@@ -26,11 +26,7 @@ function native(file) {
   return {status: String(run.status), messages: run.stderr.toString(), wav: existsSync(out) ? readFileSync(out) : null};
 }
 
-const browser = await puppeteer.launch({
-  browser: 'chrome', executablePath: '/usr/bin/chromium', headless: true, protocolTimeout: 90000,
-  args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-         '--disable-component-update', '--disable-sync', `--user-data-dir=${join(work, 'profile')}`],
-});
+const browser = await launchChromium(work);
 try {
   const page = await browser.newPage();
   await page.goto(pathToFileURL(pagePath).href);
