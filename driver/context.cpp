@@ -9,7 +9,7 @@
 
 namespace aifconv {
 
-const char kContactAddress[] = "aifconv-support@example.org";
+const char kContactAddress[] = AIFCONV_CONTACT;  // set by the build (CMake's AIFCONV_CONTACT)
 
 namespace {
 

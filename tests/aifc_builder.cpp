@@ -18,7 +18,7 @@ namespace aifc_test {
 
 const std::string kBadFile =
     "IN: bad sound file, can't load\n"
-    "contact aifconv-support@example.org to add support for your file\n";
+    "contact " AIFCONV_CONTACT " to add support for your file\n";
 
 Bytes be16(std::uint16_t v) { return {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)}; }
 Bytes be32(std::uint32_t v) {

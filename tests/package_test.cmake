@@ -1,5 +1,6 @@
 # Builds the Debian package with CPack and checks it holds the binary and the
-# manual page. Variables: BUILD_DIR, WORK_DIR.
+# manual page, with the build's address as its maintainer. Variables:
+# BUILD_DIR, CONTACT, WORK_DIR.
 file(REMOVE_RECURSE "${WORK_DIR}")
 execute_process(COMMAND cpack -G DEB --config "${BUILD_DIR}/CPackConfig.cmake" -B "${WORK_DIR}"
                 RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
@@ -18,4 +19,8 @@ foreach(path "./usr/bin/aifconv" "./usr/share/man/man1/aifconv.1")
     message(FATAL_ERROR "${path} not in the package:\n${listing}")
   endif()
 endforeach()
+execute_process(COMMAND dpkg-deb -f ${debs} Maintainer OUTPUT_VARIABLE maintainer OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT maintainer STREQUAL CONTACT)
+  message(FATAL_ERROR "the package's maintainer is '${maintainer}', not the build's address ${CONTACT}")
+endif()
 file(REMOVE_RECURSE "${WORK_DIR}")

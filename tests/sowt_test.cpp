@@ -17,7 +17,7 @@ TEST_P(DataPass, ConvertsOrFailsOnTheShortRead) { expect_result(convert(GetParam
 const std::string kSdx2Truncated =
     "warning - bad size in SSND, the output file will probably be wrong\n"
     "error - for SDX2 files, I don't know what to do\n"
-    "Contact aifconv-support@example.org to see what we can do.\n";
+    "Contact " AIFCONV_CONTACT " to see what we can do.\n";
 
 // Bytes after the container are not walked but are read as sound data when
 // the frame count asks for them; a read that comes up short fails the run,
