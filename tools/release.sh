@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Makes every release artifact of the committed tree (HEAD) in one folder:
 #
-#   tools/release.sh VERSION OUTDIR
+#   tools/release.sh --contact ADDRESS [--check] VERSION OUTDIR
+#
+# ADDRESS is the one the converter prints for files it cannot handle, and the
+# .deb's maintainer: people write to it, so an address of a domain reserved
+# for examples or tests (example.org, .com, .net..., .invalid, .test,
+# .localhost, .example), which receives no mail, is refused unless --check
+# says that this release is only a check and is not handed to anyone.
 #
 #   aifconv.html                          the page
 #   aifconv-VERSION-linux-x86_64.tar.gz   binary, manual page, README, LICENSE, NOTICES
@@ -24,9 +30,28 @@
 # g++-mingw-w64-x86-64-posix, groff-base, dpkg-dev (dpkg-shlibdeps: the
 # .deb's dependencies), emscripten, npm (and the registry, for npm ci), zip.
 set -euo pipefail
-usage="usage: tools/release.sh VERSION OUTDIR"
-version=${1:?$usage}
-out=${2:?$usage}
+usage="usage: tools/release.sh --contact ADDRESS [--check] VERSION OUTDIR"
+contact= check=
+while [ $# -gt 0 ]; do
+  case $1 in
+    --contact) contact=${2-}; shift $(($# < 2 ? 1 : 2)) ;;
+    --contact=*) contact=${1#*=}; shift ;;
+    --check) check=1; shift ;;
+    -*) echo "$usage" >&2; exit 2 ;;
+    *) break ;;
+  esac
+done
+[ $# -eq 2 ] || { echo "$usage" >&2; exit 2; }
+version=$1 out=$2
+[ -n "$contact" ] || { echo "release: --contact ADDRESS is required (the address the converter prints)" >&2; exit 2; }
+[[ $contact =~ ^[A-Za-z0-9._%+-]+@([A-Za-z0-9-]+\.)*[A-Za-z0-9-]+$ ]] ||
+  { echo "release: --contact must give a mail address, user@domain (got '$contact')" >&2; exit 2; }
+domain=$(tr '[:upper:]' '[:lower:]' <<<"${contact#*@}")
+if [[ -z $check && $domain =~ (^|\.)(example\.[a-z0-9-]+|invalid|test|localhost|example)$ ]]; then
+  echo "release: $contact is at a domain reserved for examples and tests, which receives no mail;" \
+       "give the address of the people who answer for this release, or --check for a release that is only a check" >&2
+  exit 2
+fi
 [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+([.~+-][0-9A-Za-z.~+-]*)?$ ]] ||
   { echo "release: VERSION must look like 1.2.3 (got '$version')" >&2; exit 2; }
 for tool in git cmake cpack g++ aarch64-linux-gnu-g++ qemu-aarch64-static x86_64-w64-mingw32-g++-posix \
@@ -48,7 +73,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/aifconv-release.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 src=$work/aifconv-$version
 jobs=${RELEASE_JOBS:-2}
-echo "release $version of $commit (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH) into $out"
+echo "release $version of $commit (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH) into $out, contact $contact${check:+ (a check only)}"
 
 git -C "$root" -c tar.umask=0022 archive --format=tar --prefix="aifconv-$version/" "$commit" >"$work/source.tar"
 tar -xf "$work/source.tar" -C "$work"
@@ -56,7 +81,7 @@ gzip -n -9 <"$work/source.tar" >"$out/aifconv-$version-source.tar.gz"
 
 # The compilers see the work folder as "."; the binaries are stripped.
 map="-ffile-prefix-map=$work=."
-common=(-DAIFCONV_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DCPACK_PACKAGE_VERSION="$version"
+common=(-DAIFCONV_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DCPACK_PACKAGE_VERSION="$version" -DAIFCONV_CONTACT="$contact"
         "-DCMAKE_C_FLAGS=$map" "-DCMAKE_CXX_FLAGS=$map")
 build() {  # build DIR CMAKE_ARGS...
   local dir=$1
@@ -121,7 +146,8 @@ rm -f "$out/aifconv-$version-win64.zip"
 (cd "$src/web" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --omit=dev --no-audit --no-fund >"$work/npm.log" 2>&1) ||
   { cat "$work/npm.log"; echo "release: npm ci in web/ failed" >&2; exit 1; }
 dir=$work/build-web
-NODE_PATH=/usr/share/nodejs emcmake cmake -S "$src/web" -B "$dir" "-DCMAKE_CXX_FLAGS=$map" >"$dir.log" 2>&1 &&
+NODE_PATH=/usr/share/nodejs emcmake cmake -S "$src/web" -B "$dir" "-DCMAKE_CXX_FLAGS=$map" \
+  -DAIFCONV_CONTACT="$contact" >"$dir.log" 2>&1 &&
   NODE_PATH=/usr/share/nodejs cmake --build "$dir" -j"$jobs" --target page >>"$dir.log" 2>&1 ||
   { cat "$dir.log"; echo "release: the page's build failed" >&2; exit 1; }
 cp "$dir/aifconv.html" "$out/aifconv.html"
