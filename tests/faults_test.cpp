@@ -78,66 +78,6 @@ INSTANTIATE_TEST_SUITE_P(
     }),
     CaseName());
 
-// Reads of the input fail with EIO from offset `from` on.
-struct ReadFault {
-  std::uint64_t from;
-  aifconv::Hooks hooks() {
-    aifconv::Hooks h;
-    h.context = this;
-    h.read = [](void* context, int fd, std::uint64_t position, std::uint8_t* buf, std::size_t n) {
-      const std::uint64_t from = static_cast<ReadFault*>(context)->from;
-      if (position >= from) {
-        errno = EIO;
-        return std::ptrdiff_t{-1};
-      }
-      if (n > from - position) n = static_cast<std::size_t>(from - position);
-      return aifconv::platform::read_file(fd, buf, n);
-    };
-    return h;
-  }
-};
-
-struct ReadErrorCase {
-  const char* name;
-  Bytes input;
-  std::uint64_t fail_from;
-  std::string before;  // messages of the walk before the failed read
-};
-
-const std::string kEio = "IN: " + std::string(std::strerror(EIO)) + "\n";
-const std::string kName = "warning: unhandled chunk NAME (size=108)\n";
-
-// A sowt file of 100 stereo frames with a compression name and an unhandled
-// chunk: FORM 0-11, FVER 12-23, COMM 24-75 (its name 55-75), NAME 76-191,
-// SSND 192-607 (sound data from 208).
-const Bytes kLayered = form(cat({
-    fver(), chunk("COMM", cat({comm_fields(2, 100, 16, rate80(8000), "sowt"), {21}, text("not compressed, truly")})),
-    chunk("NAME", repeat('n', 108)), ssnd(repeat(3, 400))}));
-
-// A read error is not the end of the file: wherever it happens, the system
-// error for the input and the bad-file lines, and no output. On a regular
-// file the walk passes over bodies with a seek, so what it reads is the
-// chunk headers and fixed fields; the data pass reads the sound data.
-class ReadError : public ::testing::TestWithParam<ReadErrorCase> {};
-
-TEST_P(ReadError, ReportsTheSystemError) {
-  const ReadErrorCase& c = GetParam();
-  ReadFault fault{c.fail_from};
-  expect_result(convert(c.input, fault.hooks()), {c.name, {}, 1, c.before + kEio + kBadFile, {}});
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Offsets, ReadError,
-    ::testing::ValuesIn(std::vector<ReadErrorCase>{
-        {"in_the_form_type", kLayered, 10, ""},
-        {"in_a_chunk_header", kLayered, 30, ""},
-        {"in_the_version_stamp", kLayered, 21, ""},
-        {"in_the_comm_fields", kLayered, 40, ""},
-        {"in_the_ssnd_fields", kLayered, 205, kName},
-        {"in_sowt_data", kLayered, 300, kName},
-    }),
-    CaseName());
-
 #ifndef _WIN32
 const Bytes kStereo = aifc(2, 100000, "sowt", repeat(3, 400000));
 
@@ -162,30 +102,101 @@ Result convert_through_pipe(const Bytes& input, const aifconv::Hooks& hooks = ai
   return r;
 }
 
-// Through a pipe the walk reads every body, and a read error there is still
-// the system error, not a short chunk (in the name, the NAME body, the sound
-// data); without one, the data pass cannot seek back to the sound data.
-TEST(Pipe, ReadErrorInEveryBodyOrNoSeekBack) {
-  const std::string seek = "OUT: " + std::string(std::strerror(ESPIPE)) + "\n";
-  const std::uint64_t never = ~std::uint64_t{0};
-  const struct {
-    std::uint64_t fail_from;
-    Bytes input;
-    std::string err;
-  } cases[] = {
-      {60, kLayered, kEio + kBadFile},
-      {150, kLayered, kName + kEio + kBadFile},
-      {400, kLayered, kName + kEio + kBadFile},
-      {never, kLayered, kName + seek},
-      {never, form_sized(1000, cat({comm(1, 1, "sowt"), chunk_sized("SSND", 100, cat({be32(0), be32(0), {1, 2}}))})),
-       "warning - bad size in SSND, the output file will probably be wrong\n" + seek},
-  };
-  for (const auto& c : cases) {
-    ReadFault fault{c.fail_from};
-    expect_result(convert_through_pipe(c.input, fault.hooks()), {"", {}, 1, c.err, {}});
+// Through a pipe, an SSND chunk cut short is measured by what was read; then
+// the data pass cannot seek back to the sound data.
+TEST(Pipe, TruncatedSsndThenNoSeekBack) {
+  const Bytes input = form_sized(1000, cat({comm(1, 1, "sowt"), chunk_sized("SSND", 100, cat({be32(0), be32(0), {1, 2}}))}));
+  expect_result(convert_through_pipe(input), {"", {}, 1,
+                "warning - bad size in SSND, the output file will probably be wrong\nOUT: " + std::string(std::strerror(ESPIPE)) + "\n", {}});
+}
+#endif
+
+// Every read of the input is cut to one byte, and the `fail`-th fails with
+// EIO; `failed_at` is the file position of that read.
+struct NthReadFails {
+  int fail, reads = 0;
+  std::uint64_t failed_at = 0;
+  aifconv::Hooks hooks() {
+    aifconv::Hooks h;
+    h.context = this;
+    h.read = [](void* context, int fd, std::uint64_t position, std::uint8_t* buf, std::size_t) {
+      NthReadFails& f = *static_cast<NthReadFails*>(context);
+      if (++f.reads != f.fail) return aifconv::platform::read_file(fd, buf, 1);
+      f.failed_at = position;
+      errno = EIO;
+      return std::ptrdiff_t{-1};
+    };
+    return h;
+  }
+};
+
+// A small file of each codec, mono and stereo, with an unhandled chunk
+// before the sound data: FORM 0-11, FVER 12-23, COMM 24-55, NAME 56-67 (its
+// header read by byte 63), SSND from 68; and what it converts to.
+std::vector<Case> read_error_files() {
+  static const char* const names[] = {"sowt_mono", "ima4_mono", "sdx2_mono", "sowt_stereo", "ima4_stereo", "sdx2_stereo"};
+  std::vector<Case> files;
+  for (const std::uint16_t channels : {1, 2}) {
+    const Bytes sowt = {1, 2, 3, 4, 5, 6, 7, 8};
+    const struct {
+      const char* type;
+      std::uint32_t frames;
+      Bytes data, pcm;
+    } codecs[] = {
+        {"sowt", 4u / channels, sowt, sowt},
+        {"ima4", 1, channels == 1 ? flat_packet(1) : cat({flat_packet(1), flat_packet(2)}),
+         channels == 1 ? pcm(std::vector<int>(64, 256)) : flat_stereo_pcm(1)},
+        {"SDX2", 4u / channels, {2, 4, 6, 8}, pcm({8, 32, 72, 128})},
+    };
+    for (const auto& c : codecs)
+      files.push_back({names[files.size()],
+                       form(cat({fver(), comm(channels, c.frames, c.type), chunk("NAME", text("abc")), ssnd(c.data)})),
+                       0, "warning: unhandled chunk NAME (size=3)\n", cat({wav_header(channels, 8000, static_cast<std::uint32_t>(c.pcm.size())), c.pcm})});
+  }
+  return files;
+}
+
+// A read error is not the end of the file: whichever read fails, the system
+// error for the input and the bad-file lines, after the warning of the
+// unhandled chunk once its header was read, and no output. On a regular
+// file the walk passes over bodies with a seek, and the data pass reads the
+// sound data; through a pipe the walk reads every body, and the data pass
+// cannot seek back. The last read that can fail is of the last byte.
+class ReadError : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ReadError, AtEveryReadUntilNoneIsLeft) {
+  const Case& file = GetParam();
+  const std::string name = file.err;  // the warning of the unhandled chunk
+  const std::string eio = "IN: " + std::string(std::strerror(EIO)) + "\n";
+#ifdef _WIN32
+  for (const bool pipe : {false}) {  // no FIFOs
+#else
+  for (const bool pipe : {false, true}) {
+#endif
+    const Case last = pipe ? Case{"", {}, 1, name + "OUT: " + std::strerror(ESPIPE) + "\n", {}} : file;
+    std::uint64_t last_failed = 0;
+    for (NthReadFails fault{1};; fault = {fault.fail + 1}) {
+      SCOPED_TRACE((pipe ? "through a pipe, read " : "read ") + std::to_string(fault.fail));
+      const Result r =
+#ifndef _WIN32
+          pipe ? convert_through_pipe(file.input, fault.hooks()) :
+#endif
+               convert(file.input, fault.hooks());
+      if (fault.reads < fault.fail) {
+        expect_result(r, last);
+        break;
+      }
+      const bool past_name = fault.failed_at >= 64;  // its header read whole
+      expect_result(r, {"", {}, 1, (past_name ? name : "") + eio + kBadFile, {}});
+      last_failed = fault.failed_at;
+    }
+    EXPECT_EQ(last_failed, file.input.size() - 1);
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(Files, ReadError, ::testing::ValuesIn(read_error_files()), CaseName());
+
+#ifndef _WIN32
 // An output that is a pipe whose reader has gone fails like any failed
 // write. The hook closes the reader once the converter has opened the output.
 std::ptrdiff_t close_reader_then_read(void* context, int fd, std::uint64_t, std::uint8_t* buf, std::size_t n) {
@@ -202,12 +213,12 @@ TEST(Pipe, OutputWhoseReaderHasGone) {
   ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
   int reader = open(out.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
-  write_file(dir.path("in.aifc"), kLayered);
+  write_file(dir.path("in.aifc"), aifc(1, 2, "sowt", {1, 2, 3, 4}));
   aifconv::Hooks hooks;
   hooks.context = &reader;
   hooks.read = close_reader_then_read;
   const Result r = run_paths(dir.path("in.aifc"), out, hooks);
-  EXPECT_EQ(r.err, kName + "OUT: " + std::string(std::strerror(EPIPE)) + "\n");
+  EXPECT_EQ(r.err, "OUT: " + std::string(std::strerror(EPIPE)) + "\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.output_exists);  // a FIFO the run did not make stays
 }
