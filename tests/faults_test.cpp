@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 #include "driver/platform.h"
 #include "driver/run.h"
@@ -132,26 +133,19 @@ struct NthReadFails {
 
 // A small file of each codec, mono and stereo, with an unhandled chunk
 // before the sound data: FORM 0-11, FVER 12-23, COMM 24-55, NAME 56-67 (its
-// header read by byte 63), SSND from 68; and what it converts to.
+// header bytes 56-63), SSND from 68; and what it converts to.
 std::vector<Case> read_error_files() {
   static const char* const names[] = {"sowt_mono", "ima4_mono", "sdx2_mono", "sowt_stereo", "ima4_stereo", "sdx2_stereo"};
+  const Bytes sowt = {1, 2, 3, 4, 5, 6, 7, 8}, sdx2_pcm = pcm({8, 32, 72, 128});
   std::vector<Case> files;
-  for (const std::uint16_t channels : {1, 2}) {
-    const Bytes sowt = {1, 2, 3, 4, 5, 6, 7, 8};
-    const struct {
-      const char* type;
-      std::uint32_t frames;
-      Bytes data, pcm;
-    } codecs[] = {
-        {"sowt", 4u / channels, sowt, sowt},
-        {"ima4", 1, channels == 1 ? flat_packet(1) : cat({flat_packet(1), flat_packet(2)}),
-         channels == 1 ? pcm(std::vector<int>(64, 256)) : flat_stereo_pcm(1)},
-        {"SDX2", 4u / channels, {2, 4, 6, 8}, pcm({8, 32, 72, 128})},
-    };
-    for (const auto& c : codecs)
-      files.push_back({names[files.size()],
-                       form(cat({fver(), comm(channels, c.frames, c.type), chunk("NAME", text("abc")), ssnd(c.data)})),
-                       0, "warning: unhandled chunk NAME (size=3)\n", cat({wav_header(channels, 8000, static_cast<std::uint32_t>(c.pcm.size())), c.pcm})});
+  for (const std::uint16_t ch : {1, 2}) {
+    const Bytes ima4 = ch == 1 ? flat_packet(1) : cat({flat_packet(1), flat_packet(2)});
+    const Bytes ima4_pcm = ch == 1 ? pcm(std::vector<int>(64, 256)) : flat_stereo_pcm(1);
+    for (const auto& [type, frames, data, out] : {std::make_tuple("sowt", 4 / ch, sowt, sowt), {"ima4", 1, ima4, ima4_pcm},
+                                                  {"SDX2", 4 / ch, Bytes{2, 4, 6, 8}, sdx2_pcm}})
+      files.push_back({names[files.size()], form(cat({fver(), comm(ch, frames, type), chunk("NAME", text("abc")), ssnd(data)})),
+                       0, "warning: unhandled chunk NAME (size=3)\n",
+                       cat({wav_header(ch, 8000, static_cast<std::uint32_t>(out.size())), out})});
   }
   return files;
 }
@@ -166,28 +160,24 @@ class ReadError : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ReadError, AtEveryReadUntilNoneIsLeft) {
   const Case& file = GetParam();
-  const std::string name = file.err;  // the warning of the unhandled chunk
   const std::string eio = "IN: " + std::string(std::strerror(EIO)) + "\n";
-#ifdef _WIN32
-  for (const bool pipe : {false}) {  // no FIFOs
-#else
-  for (const bool pipe : {false, true}) {
+  std::vector<Result (*)(const Bytes&, const aifconv::Hooks&)> ways = {convert};
+#ifndef _WIN32
+  ways.push_back(convert_through_pipe);
 #endif
-    const Case last = pipe ? Case{"", {}, 1, name + "OUT: " + std::strerror(ESPIPE) + "\n", {}} : file;
+  for (const auto way : ways) {
+    const bool pipe = way != convert;
+    const Case last = pipe ? Case{"", {}, 1, file.err + "OUT: " + std::strerror(ESPIPE) + "\n", {}} : file;
     std::uint64_t last_failed = 0;
     for (NthReadFails fault{1};; fault = {fault.fail + 1}) {
       SCOPED_TRACE((pipe ? "through a pipe, read " : "read ") + std::to_string(fault.fail));
-      const Result r =
-#ifndef _WIN32
-          pipe ? convert_through_pipe(file.input, fault.hooks()) :
-#endif
-               convert(file.input, fault.hooks());
+      const Result r = way(file.input, fault.hooks());
       if (fault.reads < fault.fail) {
         expect_result(r, last);
         break;
       }
       const bool past_name = fault.failed_at >= 64;  // its header read whole
-      expect_result(r, {"", {}, 1, (past_name ? name : "") + eio + kBadFile, {}});
+      expect_result(r, {"", {}, 1, (past_name ? file.err : "") + eio + kBadFile, {}});
       last_failed = fault.failed_at;
     }
     EXPECT_EQ(last_failed, file.input.size() - 1);
