@@ -20,8 +20,8 @@ Case refused(const char* name, const Bytes& fields, const std::string& err) {
 }
 
 // Converted with the rate truncated into the header.
-Case rate(const char* name, const Bytes& rate, std::uint32_t header_rate, const std::string& err) {
-  return {name, aifc(1, 2, "sowt", kData, rate), 0, err, cat({wav_header(1, header_rate, 4), kData})};
+Case rate(const char* name, const Bytes& bytes, std::uint32_t header_rate, const std::string& err) {
+  return {name, aifc(1, 2, "sowt", kData, bytes), 0, err, cat({wav_header(1, header_rate, 4), kData})};
 }
 
 class Comm : public ::testing::TestWithParam<Case> {};
