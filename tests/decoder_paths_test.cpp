@@ -110,6 +110,7 @@ TEST_P(Ima4Paths, EveryPathMatchesScalar) {
   DecoderPath<Ima4Decoder> paths[aifconv::kMaxDecoderPaths];
   const std::size_t n = aifconv::ima4_paths(paths);
   ASSERT_EQ(names(paths, n), cpu_paths(true));
+  if (n == 1) GTEST_SKIP() << "only the scalar decoder here: nothing to compare it with";
   const Bytes in = make_packets(c.packets, c.frames * c.channels, static_cast<std::uint32_t>(c.frames));
   const std::size_t out_size = c.frames * c.channels * 128;
   Bytes expected(out_size + 2 * kGuard, kGuardByte);
@@ -163,6 +164,7 @@ TEST_P(Sdx2Paths, EveryPathMatchesScalar) {
   DecoderPath<Sdx2Decoder> paths[aifconv::kMaxDecoderPaths];
   const std::size_t n = aifconv::sdx2_paths(paths);
   ASSERT_EQ(names(paths, n), cpu_paths(false));
+  if (n == 1) GTEST_SKIP() << "only the scalar decoder here: nothing to compare it with";
   const Bytes in = make_codes(c.codes, c.count, static_cast<std::uint32_t>(c.count));
   const std::size_t half = c.count / 2;
   const std::size_t split = c.channels == 1 ? (half | 1) : (half & ~std::size_t{1});

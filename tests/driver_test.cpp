@@ -1,6 +1,6 @@
 // The command line, the two files and how a run ends: usage, open failures,
-// the same file twice, output that is not a regular file, a full disk, data
-// too large for a WAV file, and short reads of sound data.
+// the same file twice, output that is not a regular file, a full disk, and a
+// read error.
 #include <gtest/gtest.h>
 #ifndef _WIN32  // links, device nodes, FIFOs, fork and signals
 #include <fcntl.h>
@@ -223,33 +223,6 @@ TEST(OutputClose, FailureAtTheCloseFailsTheRun) {
     expect_result(convert(c.input, hooks), {"", {}, 1, c.err, {}});
   }
 }
-
-class DataSizeLimit : public ::testing::TestWithParam<Case> {};
-
-// Data that would not fit a 32-bit RIFF size is refused before any header
-// byte; the largest that fits gets its header and then runs out of input.
-TEST_P(DataSizeLimit, RefusesWhatAWavFileCannotHold) { expect_result(convert(GetParam().input), GetParam()); }
-
-std::string too_large(const std::string& size) {
-  return "data size = " + size + "\nonly up to 4294967259 bytes of sound data handled\n" + kBadFile;
-}
-
-// The size is frames x bytes per frame in 64 bits: the largest size that
-// fits and the next, then each encoding's largest.
-INSTANTIATE_TEST_SUITE_P(
-    Frames, DataSizeLimit,
-    ::testing::ValuesIn(std::vector<Case>{
-        {"sowt_stereo_largest", aifc(2, 1073741814, "sowt", {1, 2, 3, 4}), 1,
-         "IN: unexpected end of file\n" + kBadFile, {}},
-        {"sowt_stereo_one_more", aifc(2, 1073741815, "sowt", {1, 2, 3, 4}), 1, too_large("4294967260"), {}},
-        {"sowt_stereo_max", aifc(2, 0xFFFFFFFFu, "sowt", {1, 2}), 1, too_large("17179869180"), {}},
-        {"ima4_stereo_max", aifc(2, 0xFFFFFFFFu, "ima4", {}), 1, too_large("1099511627520"), {}},
-        {"sdx2_mono_max", aifc(1, 0xFFFFFFFFu, "SDX2", {1}), 1, too_large("8589934590"), {}},
-        // The truncation warning comes first, as the rate is taken first.
-        {"rate_warning_first", aifc(1, 0x80000000u, "sowt", {}, {0x3F, 0xFF, 0xC0, 0, 0, 0, 0, 0, 0, 0}), 1,
-         "warning, freq = 1.500000 will be truncated to 1\n" + too_large("4294967296"), {}},
-    }),
-    CaseName());
 
 #ifndef _WIN32
 // A read error is not an end of file: a directory as input reads with EISDIR.

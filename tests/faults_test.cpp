@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 #include "driver/platform.h"
 #include "driver/run.h"
@@ -78,67 +79,9 @@ INSTANTIATE_TEST_SUITE_P(
     }),
     CaseName());
 
-// Reads of the input fail with EIO from offset `from` on.
-struct ReadFault {
-  std::uint64_t from;
-  aifconv::Hooks hooks() {
-    aifconv::Hooks h;
-    h.context = this;
-    h.read = [](void* context, int fd, std::uint64_t position, std::uint8_t* buf, std::size_t n) {
-      const std::uint64_t from = static_cast<ReadFault*>(context)->from;
-      if (position >= from) {
-        errno = EIO;
-        return std::ptrdiff_t{-1};
-      }
-      if (n > from - position) n = static_cast<std::size_t>(from - position);
-      return aifconv::platform::read_file(fd, buf, n);
-    };
-    return h;
-  }
-};
-
-struct ReadErrorCase {
-  const char* name;
-  Bytes input;
-  std::uint64_t fail_from;
-  std::string before;  // messages of the walk before the failed read
-};
-
-const std::string kEio = "IN: " + std::string(std::strerror(EIO)) + "\n";
-const std::string kName = "warning: unhandled chunk NAME (size=108)\n";
-
-// A sowt file of 100 stereo frames with a compression name and an unhandled
-// chunk: FORM 0-11, FVER 12-23, COMM 24-75 (its name 55-75), NAME 76-191,
-// SSND 192-607 (sound data from 208).
-const Bytes kLayered = form(cat({
-    fver(), chunk("COMM", cat({comm_fields(2, 100, 16, rate80(8000), "sowt"), {21}, text("not compressed, truly")})),
-    chunk("NAME", repeat('n', 108)), ssnd(repeat(3, 400))}));
-
-// A read error is not the end of the file: wherever it happens, the system
-// error for the input and the bad-file lines, and no output. On a regular
-// file the walk passes over bodies with a seek, so what it reads is the
-// chunk headers and fixed fields; the data pass reads the sound data.
-class ReadError : public ::testing::TestWithParam<ReadErrorCase> {};
-
-TEST_P(ReadError, ReportsTheSystemError) {
-  const ReadErrorCase& c = GetParam();
-  ReadFault fault{c.fail_from};
-  expect_result(convert(c.input, fault.hooks()), {c.name, {}, 1, c.before + kEio + kBadFile, {}});
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Offsets, ReadError,
-    ::testing::ValuesIn(std::vector<ReadErrorCase>{
-        {"in_the_form_type", kLayered, 10, ""},
-        {"in_a_chunk_header", kLayered, 30, ""},
-        {"in_the_version_stamp", kLayered, 21, ""},
-        {"in_the_comm_fields", kLayered, 40, ""},
-        {"in_the_ssnd_fields", kLayered, 205, kName},
-        {"in_sowt_data", kLayered, 300, kName},
-    }),
-    CaseName());
-
 #ifndef _WIN32
+const Bytes kStereo = aifc(2, 100000, "sowt", repeat(3, 400000));
+
 // Convert `input` fed through a FIFO, as from a pipe: nothing can be passed
 // over with a seek.
 Result convert_through_pipe(const Bytes& input, const aifconv::Hooks& hooks = aifconv::Hooks()) {
@@ -160,30 +103,90 @@ Result convert_through_pipe(const Bytes& input, const aifconv::Hooks& hooks = ai
   return r;
 }
 
-// Through a pipe the walk reads every body, and a read error there is still
-// the system error, not a short chunk (in the name, the NAME body, the sound
-// data); without one, the data pass cannot seek back to the sound data.
-TEST(Pipe, ReadErrorInEveryBodyOrNoSeekBack) {
-  const std::string seek = "OUT: " + std::string(std::strerror(ESPIPE)) + "\n";
-  const std::uint64_t never = ~std::uint64_t{0};
-  const struct {
-    std::uint64_t fail_from;
-    Bytes input;
-    std::string err;
-  } cases[] = {
-      {60, kLayered, kEio + kBadFile},
-      {150, kLayered, kName + kEio + kBadFile},
-      {400, kLayered, kName + kEio + kBadFile},
-      {never, kLayered, kName + seek},
-      {never, form_sized(1000, cat({comm(1, 1, "sowt"), chunk_sized("SSND", 100, cat({be32(0), be32(0), {1, 2}}))})),
-       "warning - bad size in SSND, the output file will probably be wrong\n" + seek},
-  };
-  for (const auto& c : cases) {
-    ReadFault fault{c.fail_from};
-    expect_result(convert_through_pipe(c.input, fault.hooks()), {"", {}, 1, c.err, {}});
+// Through a pipe, an SSND chunk cut short is measured by what was read; then
+// the data pass cannot seek back to the sound data.
+TEST(Pipe, TruncatedSsndThenNoSeekBack) {
+  const Bytes input = form_sized(1000, cat({comm(1, 1, "sowt"), chunk_sized("SSND", 100, cat({be32(0), be32(0), {1, 2}}))}));
+  const std::string truncated = "warning - bad size in SSND, the output file will probably be wrong\n";
+  expect_result(convert_through_pipe(input), {"", {}, 1, truncated + "OUT: " + std::strerror(ESPIPE) + "\n", {}});
+}
+#endif
+
+// Every read of the input is cut to one byte, and the `fail`-th fails with
+// EIO; `failed_at` is the file position of that read.
+struct NthReadFails {
+  int fail, reads = 0;
+  std::uint64_t failed_at = 0;
+  aifconv::Hooks hooks() {
+    aifconv::Hooks h;
+    h.context = this;
+    h.read = [](void* context, int fd, std::uint64_t position, std::uint8_t* buf, std::size_t) {
+      NthReadFails& f = *static_cast<NthReadFails*>(context);
+      if (++f.reads != f.fail) return aifconv::platform::read_file(fd, buf, 1);
+      f.failed_at = position;
+      errno = EIO;
+      return std::ptrdiff_t{-1};
+    };
+    return h;
+  }
+};
+
+// A small file of each codec, mono and stereo, with an unhandled chunk
+// before the sound data: FORM 0-11, FVER 12-23, COMM 24-55, NAME 56-67 (its
+// header bytes 56-63), SSND from 68; and what it converts to.
+std::vector<Case> read_error_files() {
+  static const char* const names[] = {"sowt_mono", "ima4_mono", "sdx2_mono", "sowt_stereo", "ima4_stereo", "sdx2_stereo"};
+  const Bytes sowt = {1, 2, 3, 4, 5, 6, 7, 8}, sdx2_pcm = pcm({8, 32, 72, 128});
+  std::vector<Case> files;
+  for (const std::uint16_t ch : {1, 2}) {
+    const Bytes ima4 = ch == 1 ? flat_packet(1) : cat({flat_packet(1), flat_packet(2)});
+    const Bytes ima4_pcm = ch == 1 ? pcm(std::vector<int>(64, 256)) : flat_stereo_pcm(1);
+    for (const auto& [type, frames, data, out] : {std::make_tuple("sowt", 4 / ch, sowt, sowt), {"ima4", 1, ima4, ima4_pcm},
+                                                  {"SDX2", 4 / ch, Bytes{2, 4, 6, 8}, sdx2_pcm}})
+      files.push_back({names[files.size()], form(cat({fver(), comm(ch, frames, type), chunk("NAME", text("abc")), ssnd(data)})),
+                       0, "warning: unhandled chunk NAME (size=3)\n",
+                       cat({wav_header(ch, 8000, static_cast<std::uint32_t>(out.size())), out})});
+  }
+  return files;
+}
+
+// A read error is not the end of the file: whichever read fails, the system
+// error for the input and the bad-file lines, after the warning of the
+// unhandled chunk once its header was read, and no output. On a regular
+// file the walk passes over bodies with a seek, and the data pass reads the
+// sound data; through a pipe the walk reads every body, and the data pass
+// cannot seek back. The last read that can fail is of the last byte.
+class ReadError : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ReadError, AtEveryReadUntilNoneIsLeft) {
+  const Case& file = GetParam();
+  const std::string eio = "IN: " + std::string(std::strerror(EIO)) + "\n";
+  std::vector<Result (*)(const Bytes&, const aifconv::Hooks&)> ways = {convert};
+#ifndef _WIN32
+  ways.push_back(convert_through_pipe);
+#endif
+  for (const auto way : ways) {
+    const bool pipe = way != convert;
+    const Case last = pipe ? Case{"", {}, 1, file.err + "OUT: " + std::strerror(ESPIPE) + "\n", {}} : file;
+    std::uint64_t last_failed = 0;
+    for (NthReadFails fault{1};; fault = {fault.fail + 1}) {
+      SCOPED_TRACE((pipe ? "through a pipe, read " : "read ") + std::to_string(fault.fail));
+      const Result r = way(file.input, fault.hooks());
+      if (fault.reads < fault.fail) {
+        expect_result(r, last);
+        break;
+      }
+      const bool past_name = fault.failed_at >= 64;  // its header read whole
+      expect_result(r, {"", {}, 1, (past_name ? file.err : "") + eio + kBadFile, {}});
+      last_failed = fault.failed_at;
+    }
+    EXPECT_EQ(last_failed, file.input.size() - 1);
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(Files, ReadError, ::testing::ValuesIn(read_error_files()), CaseName());
+
+#ifndef _WIN32
 // An output that is a pipe whose reader has gone fails like any failed
 // write. The hook closes the reader once the converter has opened the output.
 std::ptrdiff_t close_reader_then_read(void* context, int fd, std::uint64_t, std::uint8_t* buf, std::size_t n) {
@@ -200,25 +203,33 @@ TEST(Pipe, OutputWhoseReaderHasGone) {
   ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
   int reader = open(out.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
-  write_file(dir.path("in.aifc"), kLayered);
+  write_file(dir.path("in.aifc"), aifc(1, 2, "sowt", {1, 2, 3, 4}));
   aifconv::Hooks hooks;
   hooks.context = &reader;
   hooks.read = close_reader_then_read;
   const Result r = run_paths(dir.path("in.aifc"), out, hooks);
-  EXPECT_EQ(r.err, kName + "OUT: " + std::string(std::strerror(EPIPE)) + "\n");
+  EXPECT_EQ(r.err, "OUT: " + std::string(std::strerror(EPIPE)) + "\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.output_exists);  // a FIFO the run did not make stays
 }
 
-// Collects in a thread everything written to a FIFO until its writer closes.
+// Reads in a thread everything written to a FIFO until its writer closes, a
+// little at a time with a pause after each read: slower than any run. The
+// FIFO is open for reading from the start, before a writer comes.
 struct FifoReader {
+  int fd;
   Bytes bytes;
   std::thread thread;
   explicit FifoReader(const std::string& path)
-      : thread([this, path] {
-          const int fd = open(path.c_str(), O_RDONLY);
-          std::uint8_t buf[65536];
-          for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;) bytes.insert(bytes.end(), buf, buf + n);
+      : fd(open(path.c_str(), O_RDONLY | O_NONBLOCK)), thread([this] {
+          fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+          std::uint8_t buf[4096];
+          for (int waits = 0; fd >= 0;) {
+            const ssize_t n = read(fd, buf, sizeof buf);
+            if (n < 0 || (n == 0 && (!bytes.empty() || ++waits > 5000))) break;  // the writer has gone
+            bytes.insert(bytes.end(), buf, buf + (n > 0 ? n : 0));
+            usleep(n > 0 ? 500 : 2000);  // no writer yet, and a read ends at once
+          }
           if (fd >= 0) close(fd);
         }) {}
   Bytes take() {
@@ -229,22 +240,35 @@ struct FifoReader {
 
 // An output that is a FIFO or a device keeps what was written before a
 // failure (it is not removed), so that must be exactly the header and every
-// whole unit (sample, frame) that arrived before the input ended, each once;
-// every codec writes through the one block loop.
-TEST(OutputFifo, KeepsWhatArrivedBeforeAShortRead) {
+// whole unit (sample, frame) that arrived before the input ended, each once,
+// whatever the codec. A reader slower than the run makes its writes wait for
+// room in the pipe, never fail.
+TEST(OutputFifo, SlowReaderGetsWhatArrived) {
   std::signal(SIGPIPE, SIG_IGN);
-  TempDir dir;
-  const std::string out = dir.path("out.fifo");
-  ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
-  // 1.75 of 3 stereo frames (a byte after the container): three whole
-  // samples, and half of one left out.
-  write_file(dir.path("in.aifc"), cat({aifc(2, 3, "sowt", {1, 2, 3, 4, 5, 6}), {7}}));
-  FifoReader reader(out);
-  const Result r = run_paths(dir.path("in.aifc"), out);
-  EXPECT_EQ(reader.take(), cat({wav_header(2, 8000, 12), {1, 2, 3, 4, 5, 6}}));
-  EXPECT_EQ(r.err, "IN: unexpected end of file\n" + kBadFile);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(r.output_exists);
+  const std::string end = "IN: unexpected end of file\n" + kBadFile;
+  const Case cases[] = {
+      // 1.75 of 3 stereo frames (a byte after the container): three whole
+      // samples, and half of one left out.
+      {"sowt", cat({aifc(2, 3, "sowt", {1, 2, 3, 4, 5, 6}), {7}}), 1, end,
+       cat({wav_header(2, 8000, 12), {1, 2, 3, 4, 5, 6}})},
+      {"ima4", aifc(2, 2, "ima4", cat({flat_packet(1), flat_packet(2), repeat(0, 10)})), 1, end,
+       cat({wav_header(2, 8000, 512), flat_stereo_pcm(1)})},
+      {"sdx2", aifc(1, 6, "SDX2", {2, 4, 6, 8}), 1, end, cat({wav_header(1, 8000, 12), pcm({8, 32, 72, 128})})},
+      {"larger_than_the_pipe", kStereo, 0, "", cat({wav_header(2, 8000, 400000), repeat(3, 400000)})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string out = dir.path("out.fifo");
+    ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
+    write_file(dir.path("in.aifc"), c.input);
+    FifoReader reader(out);
+    const Result r = run_paths(dir.path("in.aifc"), out);
+    EXPECT_EQ(reader.take(), c.output);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_TRUE(r.output_exists);
+  }
 }
 
 #ifdef __linux__
@@ -404,8 +428,6 @@ pid_t spawn(const std::string& in, const std::string& out, const std::string& er
   execv(args[0], const_cast<char* const*>(args.data()));
   _exit(127);
 }
-
-const Bytes kStereo = aifc(2, 100000, "sowt", repeat(3, 400000));
 
 // Under a file-size limit the write fails with EFBIG instead of the process
 // dying of SIGXFSZ, and the partial output is removed. The limit falls

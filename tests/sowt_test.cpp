@@ -1,6 +1,7 @@
-// The data pass through whole files: sowt samples pass unchanged, and an
-// input that ends inside a sample, frame or packet fails on the read that
-// comes up short, whatever the encoding.
+// The data pass through whole files: an input that ends inside a sample,
+// frame or packet fails on the read that comes up short, whatever the
+// encoding (that sowt samples pass unchanged is every table's), and data too
+// large for a WAV file is refused.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -19,14 +20,16 @@ const std::string kSdx2Truncated =
     "error - for SDX2 files, I don't know what to do\n"
     "Contact " AIFCONV_CONTACT " to see what we can do.\n";
 
+std::string too_large(const std::string& size) {
+  return "data size = " + size + "\nonly up to 4294967259 bytes of sound data handled\n" + kBadFile;
+}
+
 // Bytes after the container are not walked but are read as sound data when
 // the frame count asks for them; a read that comes up short fails the run,
 // wherever it ends: inside a sample, a frame or a packet.
 std::vector<Case> Cases() {
   const std::string kEof = "IN: unexpected end of file\n" + kBadFile;  // kBadFile is ready only now
   return {
-        {"sowt_mono_copied_unchanged", aifc(1, 3, "sowt", {1, 2, 3, 4, 5, 6}), 0, "",
-         cat({wav_header(1, 8000, 6), {1, 2, 3, 4, 5, 6}})},
         {"sowt_stereo_ends_1_byte_into_a_frame", cat({aifc(2, 2, "sowt", {1, 2, 3, 4}), {5}}), 1, kEof, {}},
         // The seek succeeds and the first read finds nothing.
         {"sowt_data_start_past_end", form(cat({comm(1, 1, "sowt"), ssnd({1, 2}, 1000)})), 1, kEof, {}},
@@ -37,6 +40,18 @@ std::vector<Case> Cases() {
         {"sdx2_truncated_ssnd_is_refused",
          form_sized(1000, cat({comm(1, 10, "SDX2"), chunk_sized("SSND", 100, cat({be32(0), be32(0), {1, 2, 3}}))})), 1,
          kSdx2Truncated, {}},
+        // Data that would not fit a 32-bit RIFF size is refused before any
+        // header byte; the largest that fits gets its header and then runs
+        // out of input. The size is frames x bytes per frame in 64 bits: the
+        // largest size that fits and the next, then each encoding's largest.
+        {"sowt_stereo_largest", aifc(2, 1073741814, "sowt", {1, 2, 3, 4}), 1, kEof, {}},
+        {"sowt_stereo_one_more", aifc(2, 1073741815, "sowt", {1, 2, 3, 4}), 1, too_large("4294967260"), {}},
+        {"sowt_stereo_max", aifc(2, 0xFFFFFFFFu, "sowt", {1, 2}), 1, too_large("17179869180"), {}},
+        {"ima4_stereo_max", aifc(2, 0xFFFFFFFFu, "ima4", {}), 1, too_large("1099511627520"), {}},
+        {"sdx2_mono_max", aifc(1, 0xFFFFFFFFu, "SDX2", {1}), 1, too_large("8589934590"), {}},
+        // The truncation warning comes first, as the rate is taken first.
+        {"rate_warning_first", aifc(1, 0x80000000u, "sowt", {}, {0x3F, 0xFF, 0xC0, 0, 0, 0, 0, 0, 0, 0}), 1,
+         "warning, freq = 1.500000 will be truncated to 1\n" + too_large("4294967296"), {}},
   };
 }
 

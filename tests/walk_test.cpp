@@ -68,6 +68,8 @@ std::vector<Case> Cases() {
        "warning: unhandled chunk NAME (size=0)\n" + kSize + kBadFile, {}},
       // Each chunk is measured against the container before it is believed:
       // the room for its header, then for its fixed fields, then for its body.
+      {"comm_header_past_container_and_file_end",
+       form_sized(4 + 3, chunk_sized("COMM", 18, repeat(0, 10))), 1, kSize + kBadFile, {}},
       {"comm_fields_past_container_end",
        form_sized(4 + 20, comm(3, 2, "sowt")), 1, kSize + kBadFile, {}},
       {"comm_name_past_container_end",
