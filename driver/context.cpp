@@ -171,11 +171,4 @@ bool write_output(Context& ctx, const std::uint8_t* buf, std::size_t n) {
   return platform::write_file(ctx.out, buf, n);
 }
 
-std::size_t next_block_size(Context& ctx) {
-  ctx.last_block = ctx.last_block == 0 ? kFirstBlock
-                   : ctx.last_block < kMaxBlock ? 2 * ctx.last_block
-                                                : kMaxBlock;
-  return ctx.last_block;
-}
-
 }  // namespace aifconv
