@@ -24,7 +24,10 @@ int open_input(const char* path);
 // a regular file, it is registered as the output an interruption or a failed
 // run must remove (see prepare_process and take_output), leaving no moment
 // between the two in which a signal would leave it behind. A device or FIFO
-// is not registered: the run did not make it.
+// is not registered: the run did not make it. Nor is what a link whose text
+// names no file leads to (/dev/stdout to a pipe, a socket or a deleted file,
+// through the system's links under /proc): that is opened through the link,
+// as a plain open of the path would.
 int open_output(const char* path);
 // Close a descriptor; false (errno set) when the system reports an error,
 // such as a delayed write failure.

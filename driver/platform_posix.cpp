@@ -97,12 +97,20 @@ constexpr int kMaxLinks = 40;
 
 // The file `path` names once every symbolic link in its last component is
 // followed, into output_target; it need not exist (a dangling link names the
-// file to create). A relative target is taken from the link's folder. False
-// with errno set: ENAMETOOLONG, or ELOOP after kMaxLinks links.
-bool follow_links(const char* path) {
+// file to create). A relative target is taken from the link's folder. A link
+// whose text does not name the file it leads to is not followed: the system's
+// own links under /proc to a pipe, a socket or a deleted file ("pipe:[N]",
+// "/music/a.wav (deleted)") name no file, and only the link itself opens what
+// it leads to. output_target is then that link, and *through_link is set.
+// False with errno set: ENAMETOOLONG, or ELOOP after kMaxLinks links.
+bool follow_links(const char* path, bool* through_link) {
   const char* name = path;  // what goes in place of the link: first the path itself
   std::size_t length = std::strlen(path);
   char target[kMaxTarget];
+  char link[kMaxTarget];  // the last link read, when it leads to a file
+  struct stat led;        // that file
+  bool leads = false;
+  *through_link = false;
   for (int links = 0;; ++links) {
     // Keep the link's folder ("dir/" of "dir/link"; nothing for "link").
     const char* slash = std::strrchr(output_target, '/');
@@ -114,12 +122,20 @@ bool follow_links(const char* path) {
     }
     std::memcpy(output_target + keep, name, length);
     output_target[keep + length] = '\0';
+    struct stat named;
+    if (leads && (stat(output_target, &named) != 0 || named.st_dev != led.st_dev || named.st_ino != led.st_ino)) {
+      std::memcpy(output_target, link, std::strlen(link) + 1);
+      *through_link = true;
+      return true;
+    }
     if (links == kMaxLinks) {
       errno = ELOOP;
       return false;
     }
     const ssize_t n = readlink(output_target, target, sizeof target);
     if (n < 0) return true;  // not a link (EINVAL), or missing: open creates or reports it
+    leads = stat(output_target, &led) == 0;
+    if (leads) std::memcpy(link, output_target, std::strlen(output_target) + 1);
     name = target;
     length = static_cast<std::size_t>(n);
   }
@@ -130,21 +146,26 @@ bool follow_links(const char* path) {
 int open_input(const char* path) { return open(path, O_RDONLY | O_CLOEXEC); }
 
 int open_output(const char* path) {
-  if (!follow_links(path)) return -1;
+  bool through_link;
+  if (!follow_links(path, &through_link)) return -1;
   // A signal between creating a regular file and registering it would leave
   // it behind, so the exits' hold covers both; and under the hold the open
   // must not wait. A FIFO that no reader has opened yet fails it at once
   // (ENXIO) and is opened again once the hold is released, so that a signal
   // still ends that wait (a FIFO is neither registered nor removed). A file
   // whose lease another process must first give up (EWOULDBLOCK) is opened
-  // again held: the system bounds that wait.
-  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
+  // again held: the system bounds that wait. Through a link that names no
+  // file, the open follows it as a plain open would, and what it opens is
+  // never registered: the run did not make it (a pipe, a socket), and has no
+  // name of it to remove (a deleted file).
+  const int nofollow = through_link ? 0 : O_NOFOLLOW;
+  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | nofollow;
   for (;;) {
     hold_signals();
     int fd = open(output_target, flags | O_NONBLOCK, 0666);
     if (fd < 0 && errno == EWOULDBLOCK) fd = open(output_target, flags, 0666);
     const int error = errno;
-    if (fd >= 0 && is_regular_file(fd)) registered_path = output_target;
+    if (fd >= 0 && !through_link && is_regular_file(fd)) registered_path = output_target;
     release_signals();
     if (fd >= 0) {
       fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // writes to a pipe wait for room
@@ -154,7 +175,7 @@ int open_output(const char* path) {
       errno = error;
       return -1;
     }
-    fd = open(output_target, O_WRONLY | O_CLOEXEC | O_NOFOLLOW);  // waits for a reader
+    fd = open(output_target, O_WRONLY | O_CLOEXEC | nofollow);  // waits for a reader
     if (fd < 0 || !is_regular_file(fd)) return fd;
     close(fd);  // no longer a FIFO: open it again, held
   }
