@@ -32,10 +32,6 @@ char output_target[kMaxTarget];
 // int.
 constexpr std::size_t kMaxTransfer = 1u << 30;
 
-}  // namespace
-
-namespace {
-
 // STATUS_CONTROL_C_EXIT: the status of a console program ended by Ctrl-C.
 constexpr UINT kControlCExit = 0xC000013Au;
 
