@@ -81,8 +81,9 @@ struct SoundFormat {
   std::uint64_t data_start = 0;  // absolute input position of the first sound byte
 };
 
-// Bytes of one ima4 packet (64 samples of one channel).
+// Bytes of one ima4 packet, and the samples of one channel it decodes to.
 constexpr std::uint32_t kIma4PacketSize = 34;
+constexpr std::uint32_t kIma4PacketSamples = 64;
 
 // Bytes of sound data one frame takes in the input: one packet per channel
 // for ima4, one 2-byte sample per channel for sowt, one code per channel for

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codecs/codecs.h"
+#include "codecs/decode_buffers.h"
 #include "codecs/decoder_paths.h"
 
 namespace {

@@ -11,9 +11,6 @@ namespace aifconv {
 
 struct Context;
 
-// The samples one ima4 packet (kIma4PacketSize bytes) decodes to.
-constexpr std::size_t kIma4PacketSamples = 64;
-
 // Seek the input to format.data_start and convert format.frames frames to the
 // output, then end the run: returns 0 after the success exit, or the status of
 // the failure exit taken (a short read names the input, a failed write or seek

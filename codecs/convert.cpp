@@ -7,6 +7,23 @@
 
 namespace aifconv {
 
+namespace {
+
+// Output bytes the data pass may produce with each block: 64 KiB at first,
+// then twice the block before, up to kMaxBlock. The block buffers are static,
+// so a small file touches only the first few pages of them; 256 KiB blocks
+// keep a block's input and output in the processor's L2 cache, and measured
+// faster than 1 MiB ones on large files too.
+constexpr std::size_t kFirstBlock = std::size_t{1} << 16;
+constexpr std::size_t kMaxBlock = std::size_t{1} << 18;
+static_assert(kFirstBlock <= kMaxBlock, "the first block must fit the block buffers");
+
+std::size_t next_block_size(std::size_t last_block) {
+  return last_block == 0 ? kFirstBlock : last_block < kMaxBlock ? 2 * last_block : kMaxBlock;
+}
+
+}  // namespace
+
 int convert_samples(Context& ctx, const SoundFormat& format) {
   if (!seek_input(ctx, format.data_start)) return fail_output(ctx);
   switch (format.codec) {
@@ -26,8 +43,10 @@ int convert_blocks(Context& ctx, const BlockStep& step) {
   static std::uint8_t out_block[kMaxBlock];
   if (step.decoder && ctx.hooks.decoder_used) ctx.hooks.decoder_used(ctx.hooks.context, step.decoder);
   std::uint64_t remaining = step.units;
+  std::size_t block = 0;
   while (remaining > 0) {
-    const std::size_t block_units = next_block_size(ctx) / step.out_size;
+    block = next_block_size(block);
+    const std::size_t block_units = block / step.out_size;
     const std::size_t units = remaining < block_units ? static_cast<std::size_t>(remaining) : block_units;
     const std::size_t want = units * step.in_size;
     const std::size_t got = read_input(ctx, in_block, want);

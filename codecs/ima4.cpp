@@ -4,12 +4,15 @@
 // initial predictor (its low 7 bits zero), the low 7 bits the initial step
 // index. 32 bytes of 4-bit codes follow, the low nibble of each byte first.
 // Every packet starts from its own header, so packets are independent and the
-// frame decoder runs two of them side by side to keep the CPU busy. This is
+// scalar decoder runs two of them side by side to keep the CPU busy. This is
 // the portable decoder; the vector ones (ima4_x86.cpp, ima4_neon.cpp) decode
 // many packets at once and write the same bytes.
 #include "codecs/codecs.h"
 
+#include "codecs/decode_buffers.h"
 #include "codecs/decoder_paths.h"
+#include "codecs/ima4_lanes.h"
+#include "codecs/ima4_tables.h"
 #include "wav/wav.h"
 #include "driver/context.h"
 
@@ -102,23 +105,13 @@ inline void decode_lanes(const std::uint8_t* in, std::uint8_t* out, const std::s
   }
 }
 
-// Frames of `Channels` packets each, two packets at a time (more lanes run
-// out of registers on x86-64 and measure slower), then a last odd packet.
+// Two consecutive packets of frames of `Channels` channels (more lanes run
+// out of registers on x86-64 and measure slower). Two mono packets are two
+// frames; two stereo packets are one frame's left and right, interleaved.
 template <unsigned Channels>
-void decode_frames(const std::uint8_t* in, std::size_t frames, std::uint8_t* out) {
-  constexpr std::size_t kStride = 2 * Channels;
-  constexpr std::size_t kFrameOut = kIma4PacketSamples * kStride;
-  // Two mono packets are two frames; two stereo packets are one frame's
-  // left and right, interleaved.
-  static constexpr std::size_t kPairOffset[2] = {0, Channels == 1 ? kFrameOut : 2};
-  constexpr std::size_t kFramesPerPair = 2 / Channels;
-  std::size_t f = 0;
-  for (; f + kFramesPerPair <= frames; f += kFramesPerPair)
-    decode_lanes<2, kStride>(in + f * Channels * kIma4PacketSize, out + f * kFrameOut, kPairOffset);
-  if (f < frames) {  // mono only: an odd frame count
-    const std::size_t offset[1] = {0};
-    decode_lanes<1, kStride>(in + f * kIma4PacketSize, out + f * kFrameOut, offset);
-  }
+void decode_pair(const std::uint8_t* in, std::uint8_t* out) {
+  static constexpr std::size_t kOffset[2] = {0, Channels == 1 ? ima4_lanes::kPacketOut : 2};
+  decode_lanes<2, 2 * Channels>(in, out, kOffset);
 }
 
 struct Ima4Pass {
@@ -140,10 +133,7 @@ void decode_ima4_packet(const std::uint8_t packet[34], std::uint8_t out[128]) {
 
 void decode_ima4_scalar(const std::uint8_t* in, std::size_t frames, unsigned channels,
                         std::uint8_t* out) {
-  if (channels == 1)
-    decode_frames<1>(in, frames, out);
-  else
-    decode_frames<2>(in, frames, out);
+  ima4_lanes::decode_by_groups<2, decode_pair<1>, decode_pair<2>>(in, frames, channels, out);
 }
 
 void decode_ima4_frames(const std::uint8_t* in, std::size_t frames, unsigned channels,

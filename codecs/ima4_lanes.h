@@ -1,8 +1,10 @@
-// Shared by the vector ima4 decoders (ima4_x86.cpp, ima4_neon.cpp): the lane
-// state, the tables in vector-friendly form, the packet headers of a group
-// and the walk over groups of packets.
+// Shared by the ima4 decoders: the walk over groups of packets decoded side
+// by side, one packet per lane, which is the one place where mono and stereo
+// part (ima4.cpp, ima4_x86.cpp, ima4_neon.cpp); and for the vector decoders,
+// the lane state, the tables in vector-friendly form and the packet headers
+// of a group.
 //
-// The decoder state of a lane is kept as
+// The vector decoders' state of a lane is kept as
 //   p = predictor + 32768 (0 .. 65535, "biased"), so that the clamp of the
 //       predictor to -32768 .. 32767 is the unsigned saturation of p;
 //   x = step index, 0 .. 88.
@@ -20,14 +22,14 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codecs/decoder_paths.h"
 #include "aifc/aifc.h"
+#include "codecs/ima4_tables.h"
 
 namespace aifconv {
 namespace ima4_lanes {
 
 constexpr std::size_t kPacket = kIma4PacketSize;  // bytes in
-constexpr std::size_t kPacketOut = 128;            // bytes out: 64 samples
+constexpr std::size_t kPacketOut = 2 * kIma4PacketSamples;  // bytes out
 
 // Step sizes padded to 96 entries (with the last one) for lookups in whole
 // vectors.
@@ -57,23 +59,34 @@ inline void read_headers(const std::uint8_t* in, Headers<Lanes>& h) {
   }
 }
 
-// Decode `frames` frames by groups of Lanes consecutive packets with `group`
-// (which writes Lanes * 128 bytes); the last, partial group is decoded from a
-// zero-padded copy into a local buffer. Lanes is even, so a group holds whole
-// stereo frames.
-template <std::size_t Lanes>
-void decode_by_groups(const std::uint8_t* in, std::size_t frames, unsigned channels, std::uint8_t* out,
-                      void (*group)(const std::uint8_t*, std::uint8_t*, unsigned)) {
-  const std::size_t packets = frames * channels;
+// Decodes Lanes consecutive packets, whole frames of one channel count, from
+// `in` into Lanes * kPacketOut bytes at `out`.
+using GroupDecoder = void (*)(const std::uint8_t* in, std::uint8_t* out);
+
+// Decode `packets` packets by groups of Lanes with Group; the last, partial
+// group is decoded from a zero-padded copy into a local buffer.
+template <std::size_t Lanes, GroupDecoder Group>
+void decode_groups(const std::uint8_t* in, std::size_t packets, std::uint8_t* out) {
   std::size_t k = 0;
-  for (; k + Lanes <= packets; k += Lanes) group(in + k * kPacket, out + k * kPacketOut, channels);
+  for (; k + Lanes <= packets; k += Lanes) Group(in + k * kPacket, out + k * kPacketOut);
   if (k < packets) {
     std::uint8_t packet_buf[Lanes * kPacket] = {};
     std::uint8_t sample_buf[Lanes * kPacketOut];
     std::memcpy(packet_buf, in + k * kPacket, (packets - k) * kPacket);
-    group(packet_buf, sample_buf, channels);
+    Group(packet_buf, sample_buf);
     std::memcpy(out + k * kPacketOut, sample_buf, (packets - k) * kPacketOut);
   }
+}
+
+// An ima4 decoder (Ima4Decoder) made of a group decoder for mono frames and
+// one for stereo frames. Lanes is even, so a group holds whole stereo frames.
+template <std::size_t Lanes, GroupDecoder Mono, GroupDecoder Stereo>
+void decode_by_groups(const std::uint8_t* in, std::size_t frames, unsigned channels, std::uint8_t* out) {
+  static_assert(Lanes % 2 == 0, "a group must hold whole stereo frames");
+  if (channels == 1)
+    decode_groups<Lanes, Mono>(in, frames, out);
+  else
+    decode_groups<Lanes, Stereo>(in, 2 * frames, out);
 }
 
 }  // namespace ima4_lanes

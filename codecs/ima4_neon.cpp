@@ -210,18 +210,11 @@ void group_neon(const std::uint8_t* in, std::uint8_t* out) {
   }
 }
 
-// group_neon for `channels` (1 or 2), in the form decode_by_groups calls.
-void group_neon_any(const std::uint8_t* in, std::uint8_t* out, unsigned channels) {
-  if (channels == 1)
-    group_neon<1>(in, out);
-  else
-    group_neon<2>(in, out);
-}
 
 }  // namespace
 
 void decode_ima4_neon(const std::uint8_t* in, std::size_t frames, unsigned channels, std::uint8_t* out) {
-  decode_by_groups<16>(in, frames, channels, out, group_neon_any);
+  decode_by_groups<16, group_neon<1>, group_neon<2>>(in, frames, channels, out);
 }
 
 }  // namespace aifconv

@@ -246,13 +246,6 @@ AIFCONV_AVX2 void group_avx2(const std::uint8_t* in, std::uint8_t* out) {
   }
 }
 
-// group_avx2 for `channels` (1 or 2), in the form decode_by_groups calls.
-AIFCONV_AVX2 void group_avx2_any(const std::uint8_t* in, std::uint8_t* out, unsigned channels) {
-  if (channels == 1)
-    group_avx2<1>(in, out);
-  else
-    group_avx2<2>(in, out);
-}
 
 // ------------------------------------------------------------- AVX-512
 
@@ -407,22 +400,15 @@ AIFCONV_AVX512 void group_avx512(const std::uint8_t* in, std::uint8_t* out) {
   }
 }
 
-// group_avx512 for `channels` (1 or 2), in the form decode_by_groups calls.
-AIFCONV_AVX512 void group_avx512_any(const std::uint8_t* in, std::uint8_t* out, unsigned channels) {
-  if (channels == 1)
-    group_avx512<1>(in, out);
-  else
-    group_avx512<2>(in, out);
-}
 
 }  // namespace
 
 void decode_ima4_avx2(const std::uint8_t* in, std::size_t frames, unsigned channels, std::uint8_t* out) {
-  decode_by_groups<32>(in, frames, channels, out, group_avx2_any);
+  decode_by_groups<32, group_avx2<1>, group_avx2<2>>(in, frames, channels, out);
 }
 
 void decode_ima4_avx512(const std::uint8_t* in, std::size_t frames, unsigned channels, std::uint8_t* out) {
-  decode_by_groups<32>(in, frames, channels, out, group_avx512_any);
+  decode_by_groups<32, group_avx512<1>, group_avx512<2>>(in, frames, channels, out);
 }
 
 }  // namespace aifconv

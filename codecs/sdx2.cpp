@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdlib>
 
+#include "codecs/decode_buffers.h"
 #include "codecs/decoder_paths.h"
 #include "wav/wav.h"
 #include "driver/context.h"

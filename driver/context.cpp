@@ -47,8 +47,8 @@ bool close_files(Context& ctx) {
 // Every exit of a run whose output is open. Takes the output back from the
 // interruption cleanup and closes both files, then removes the output when
 // it is a regular file, which is the file the run wrote (a link's target; a
-// device or FIFO is left alone: the run did not make it), unless `keep` and
-// its close succeeded. A failed close of an output to keep is reported: a
+// device, FIFO or pipe is left alone: the run did not make it), unless `keep`
+// and its close succeeded. A failed close of an output to keep is reported: a
 // network file system may report a failed write only then. Terminating
 // signals are held throughout, or one arriving in between would find nothing
 // to remove. Returns whether the output closed.
@@ -169,13 +169,6 @@ bool skip_input(Context& ctx, std::uint32_t n, std::uint32_t* counted) {
 
 bool write_output(Context& ctx, const std::uint8_t* buf, std::size_t n) {
   return platform::write_file(ctx.out, buf, n);
-}
-
-std::size_t next_block_size(Context& ctx) {
-  ctx.last_block = ctx.last_block == 0 ? kFirstBlock
-                   : ctx.last_block < kMaxBlock ? 2 * ctx.last_block
-                                                : kMaxBlock;
-  return ctx.last_block;
 }
 
 }  // namespace aifconv

@@ -62,7 +62,6 @@ struct Context {
   int out = -1;
   std::FILE* err = stderr;   // every message of the run goes here
   Hooks hooks;
-  std::size_t last_block = 0;  // size of the data pass's previous block
 };
 
 // The failure exits. Each closes both files, removes the output when it is a
@@ -100,16 +99,6 @@ std::uint64_t input_position(const Context& ctx);
 inline bool input_failed(const Context& ctx) { return ctx.in.failed; }
 // Write n bytes to the output; false (errno set) when not all were written.
 bool write_output(Context& ctx, const std::uint8_t* buf, std::size_t n);
-
-// Output bytes the data pass may produce with its next block: 64 KiB at
-// first, then twice the block before, up to kMaxBlock. The block buffers are
-// static, so a small file touches only the first few pages of them; 256 KiB
-// blocks keep a block's input and output in the processor's L2 cache, and
-// measured faster than 1 MiB ones on large files too.
-constexpr std::size_t kFirstBlock = std::size_t{1} << 16;
-constexpr std::size_t kMaxBlock = std::size_t{1} << 18;
-static_assert(kFirstBlock <= kMaxBlock, "the first block must fit the block buffers");
-std::size_t next_block_size(Context& ctx);
 
 // The maintainer's address, printed where the converter asks for samples of
 // files it cannot handle.

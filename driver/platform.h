@@ -1,7 +1,8 @@
 // The operating-system calls of the converter, and nothing else: opening,
 // reading, writing, positioning and removing files by path, file identity, and
-// the cleanup of an interrupted run. Everything above this file is standard
-// C++; this file is the only one with a branch per operating system.
+// the cleanup of an interrupted run. Everything above this face is standard
+// C++; each operating system has a file of its own behind it
+// (platform_posix.cpp, platform_windows.cpp), and the build picks one.
 //
 // Paths are UTF-8 everywhere. Files are plain descriptors; positions and sizes
 // are 64-bit whatever the build flags, so a sound data offset past 2 GiB means
@@ -23,7 +24,10 @@ int open_input(const char* path);
 // a regular file, it is registered as the output an interruption or a failed
 // run must remove (see prepare_process and take_output), leaving no moment
 // between the two in which a signal would leave it behind. A device or FIFO
-// is not registered: the run did not make it.
+// is not registered: the run did not make it. Nor is what a link whose text
+// names no file leads to (/dev/stdout to a pipe, a socket or a deleted file,
+// through the system's links under /proc): that is opened through the link,
+// as a plain open of the path would.
 int open_output(const char* path);
 // Close a descriptor; false (errno set) when the system reports an error,
 // such as a delayed write failure.

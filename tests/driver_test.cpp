@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "driver/platform.h"
 #include "driver/run.h"
@@ -196,6 +197,27 @@ TEST(OutputLink, WritesTheTargetAndRemovesOnlyIt) {
       EXPECT_TRUE((!chain && link[0] == 's') || fs::is_symlink(fs::symlink_status(dir.path(link))));
     EXPECT_EQ(exists(target), converts);
     EXPECT_EQ(read_file(target), converts ? kValidWav : Bytes());
+  }
+}
+
+// /dev/stdout into a pipe (a link to the system's "pipe:[N]") takes the WAV as
+// a file does, over many pipe buffers; a refused file's output stays in it.
+TEST(OutputLink, DevStdoutIntoAPipe) {
+  TempDir dir;
+  const Bytes cut = cat({aifc(2, 3, "sowt", {1, 2, 3, 4, 5, 6}), {7}});
+  for (const auto& [input, out, err] :
+       {std::tuple{aifc(2, 100000, "sowt", repeat(3, 400000)), cat({wav_header(2, 8000, 400000), repeat(3, 400000)}),
+                   std::string()},
+        {cut, cat({wav_header(2, 8000, 12), {1, 2, 3, 4, 5, 6}}), "IN: unexpected end of file\n" + kBadFile}}) {
+    write_file(dir.path("IN"), input);
+    const std::string command = "cd " + dir.path(".") + " && " + program_command(AIFCONV_BINARY) + " IN /dev/stdout";
+    std::FILE* p = popen((command + " 2>err").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    Bytes got;
+    for (int c; (c = std::fgetc(p)) != EOF;) got.push_back(static_cast<std::uint8_t>(c));
+    EXPECT_EQ(exit_status(pclose(p)), err.empty() ? 0 : 1);
+    EXPECT_EQ(got, out);
+    EXPECT_EQ(read_text(dir.path("err")), err);
   }
 }
 

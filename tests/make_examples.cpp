@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "codecs/decoder_paths.h"
+#include "codecs/decode_buffers.h"
 #include "tests/aifc_builder.h"
 
 using namespace aifc_test;

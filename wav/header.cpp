@@ -8,7 +8,7 @@
 namespace aifconv {
 
 std::uint64_t wav_data_size(const SoundFormat& format) {
-  const std::uint64_t samples = format.codec == Ima4 ? 64 : 1;  // per channel in one frame
+  const std::uint64_t samples = format.codec == Ima4 ? kIma4PacketSamples : 1;  // per channel in one frame
   return std::uint64_t{format.frames} * samples * 2 * format.channels;
 }
 
