@@ -20,9 +20,10 @@
 //         status: the converter's exit status; messages: its standard error,
 //         verbatim; notes: lines of the page's own (a file the browser cannot
 //         read, memory); wav (status 0 only, else null): a Blob, or with
-//         `buffer` an ArrayBuffer; crc: the WAV's CRC-32 (for the ZIP); picture: the SVG text of the waveform
-//         (status 0 only); lost: true when the worker cannot go on (the
-//         converter stopped), which the pool then ends.
+//         `buffer` an ArrayBuffer; crc: the WAV's CRC-32 (for the ZIP);
+//         picture: the SVG text of the waveform (status 0 only); lost: true
+//         when the worker cannot go on (the converter stopped), which the
+//         pool then ends.
 // A worker that fails outright (an error event) fails its file the same way.
 const workerUrl = URL.createObjectURL(new Blob([$('worker-source').textContent], {type: 'text/javascript'}));
 
