@@ -36,7 +36,7 @@ function addFiles(files) {
 }
 
 function next() {
-  while (storeKnown && !paused && queue.length > 0 && saving.size < kSaving) {
+  while (storeKnown && !paused && !memoryFull() && queue.length > 0 && saving.size < kSaving) {
     const slot = slots.find((s) => !s.item) || (slots.length < kWorkers ? newSlot() : null);
     if (!slot) break;
     const item = queue.shift();
@@ -98,7 +98,7 @@ function cancel(note = 'Cancelled: not converted.') {
     batch.bytes -= inputBytes(item);
   }
   queue.length = 0;
-  if (paused === 'offered' || paused === 'full') paused = null;
+  if (paused === 'offered') paused = null;
   next();
   render();
 }

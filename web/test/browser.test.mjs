@@ -253,17 +253,16 @@ async function check(browserName, address) {
     let store = toFolder ? 'folder' : await page.evaluate(() => document.body.dataset.store);
     const parts = [];  // the bytes of each a.zip-part saved while converting
     const picked = cases.filter(([name]) => !viaFolder || !name.startsWith('archive/')).map(([name]) => path(name));
-    const choose = async () => {
-      await (await page.$('input#files')).uploadFile(...picked);
-      if (viaFolder) await (await page.$('input#folder')).uploadFile(folder);
-      // The memory full, the page offers a part, saved here (read, then
-      // clicked), or asks where the WAVs go (then one ZIP file is chosen).
+    // Until n rows are done: the memory full, the page offers a part, saved
+    // here (read, then clicked), or asks where the WAVs go (then one ZIP
+    // file is chosen).
+    const settle = async (n) => {
       for (const until = Date.now() + 60000; Date.now() < until;) {
         const state = await page.evaluate((n) => document.body.dataset.idle === 'true' &&
           document.querySelectorAll('.result[data-status]').length >= n ? 'done'
           : document.body.dataset.paused === 'part' && document.querySelector('a.zip-part[href]:not(#zip-file)') ? 'part'
-          : document.body.dataset.paused ?? '', cases.length);
-        if (state === 'done') break;
+          : document.body.dataset.paused ?? '', n);
+        if (state === 'done') return;
         if (state === 'part') {
           parts.push(unzip(await bytesOf(page, await page.$eval('a.zip-part[href]:not(#zip-file)', (a) => a.href))));
           assert.equal(await page.$eval('a.zip-part[href]:not(#zip-file)', (a) => a.download), `aifconv-part-${parts.length}.zip`);
@@ -276,6 +275,12 @@ async function check(browserName, address) {
         }
         await page.evaluate(() => new Promise((ok) => setTimeout(ok, 50)));
       }
+      throw new Error(`${what}: ${n} rows not done in 60 s`);
+    };
+    const choose = async () => {
+      await (await page.$('input#files')).uploadFile(...picked);
+      if (viaFolder) await (await page.$('input#folder')).uploadFile(folder);
+      await settle(cases.length);
       return page.$$eval('.result', (list) => list.map((row) => ({
         name: row.dataset.name, status: row.dataset.status, state: row.querySelector('.state').textContent,
         messages: row.querySelector('.messages').textContent, markup: row.querySelector('.messages *') !== null,
@@ -388,7 +393,7 @@ async function check(browserName, address) {
     } else {
       // Every converted file's WAV once: in the parts saved while converting
       // and Download all's ZIP of the rest, or in the chosen ZIP file. Kept
-      // by the page, the same file chosen again is "(2)" in the ZIP; and a
+      // by the page, the same files chosen again are "(2)" in the ZIP; and a
       // WAV that no longer reads back (a stand-in for a read that fails) is
       // named and counted, the ZIP made of the rest.
       const outputs = [...shown].filter(([name, from]) => native(name, from).wav).map(([name]) => name + '.wav');
@@ -399,10 +404,9 @@ async function check(browserName, address) {
           parts.push(unzip(await bytesOf(page, await page.evaluate((k) => URL.createObjectURL(new Blob(window.zips[k])), i))));
         }
       } else {
-        await (await page.$('input#files')).uploadFile(path('tone-sowt.aifc'));
-        await page.waitForFunction((n) => document.body.dataset.idle === 'true' &&
-          document.querySelectorAll('.result[data-status]').length === n, {}, cases.length + 1);
-        outputs.push('tone-sowt.aifc (2).wav');
+        await (await page.$('input#files')).uploadFile(path('tone-sdx2.aifc'), path('tone-sowt.aifc'));
+        await settle(cases.length + 2);
+        outputs.push('tone-sdx2.aifc (2).wav', 'tone-sowt.aifc (2).wav');
         await page.evaluate(() => {
           const read = Blob.prototype.arrayBuffer;
           let reads = 0;
@@ -478,6 +482,21 @@ async function check(browserName, address) {
       : await digests(page, await page.$eval('.result:last-child a.wav', (a) => a.href)), sha(big), `${what}: WAV bytes after Cancel`);
 
     if (store === 'private') {
+      // A page that opens removes the directories of pages closed (their
+      // lock free), never one of a page still open.
+      const dirs = () => page.evaluate(async () => {
+        const names = [];
+        for await (const name of (await navigator.storage.getDirectory()).keys()) names.push(name);
+        return names.sort();
+      });
+      const open = await dirs();
+      assert.equal(open.filter((name) => name.startsWith('aifconv-page-')).length, 1, `${what}: this page's directory`);
+      await page.evaluate(async () => (await navigator.storage.getDirectory()).getDirectoryHandle('aifconv-page-closed', {create: true}));
+      const other = await browser.newPage();
+      await other.goto(address);
+      await other.waitForSelector('body[data-store="private"]');
+      assert.deepEqual(await dirs(), open, `${what}: the private file system after another page opened`);
+      await other.close();
       // Little room on disk (a stand-in for navigator.storage.estimate): the
       // WAVs that fit are kept, the page says so, the rest are not converted.
       const room = 12000;
