@@ -57,8 +57,8 @@ async function finish(slot, item, result) {
   if (slot.item === item) slot.item = null;
   const blob = result.wav instanceof Blob;
   if (storeKind() !== 'memory' && !blob && ++slot.files >= kFilesPerWorker && slot.blobs === 0) drop(slot);
-  if (result.status === 0 && result.wav) {
-    item.wavSize = result.wav.size ?? result.wav.byteLength;
+  if (result.status === 0 && (result.wav || result.written !== undefined)) {
+    item.wavSize = result.written ?? result.wav.size ?? result.wav.byteLength;
     saving.add(item);
     slot.blobs += blob;
     next();
@@ -92,6 +92,7 @@ function cancel(note = 'Cancelled: not converted.') {
   for (const item of [...stopped, ...queue]) {
     item.state = 'cancelled';
     item.cancelNote = note;
+    if (item.disk) item.disk.dir.removeEntry(item.disk.name).catch(() => {});  // what its worker wrote
     changed.add(item);
     counts.cancelled++;
     batch.files--;

@@ -105,9 +105,13 @@ async function keep(item, result) {
         quota = navigator.storage.estimate().then(({quota: total, usage}) => ({total, free: total - usage}));
       }
       const room = await quota;
-      if (size > room.free) throw new DOMException('no room', 'QuotaExceededError');
+      if (size > room.free) {
+        if (item.disk) await item.disk.dir.removeEntry(item.disk.name).catch(() => {});
+        throw new DOMException('no room', 'QuotaExceededError');
+      }
       room.free -= size;
-      const saved = await save(await privateDir(), `${item.id}.wav`, wav, item);
+      // Written by the worker already, or written here.
+      const saved = result.written !== undefined ? item.disk : await save(await privateDir(), `${item.id}.wav`, wav, item);
       const file = await (await saved.dir.getFileHandle(saved.name)).getFile();
       item.entry = {name: entryName(item, result), size, crc: result.crc, lastModified: item.file.lastModified, data: file, saved};
       item.url = makeUrl(file);
