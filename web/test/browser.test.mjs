@@ -512,6 +512,31 @@ async function check(browserName, address) {
       assert.ok(keptBytes > 0 && keptBytes <= room, `${what}: ${keptBytes} bytes kept in ${room}`);
       assert.ok(after.some(([, status, , notes]) => status === null && notes === 'Not converted: the browser has no room left for its WAV file.'), `${what}: not converted for want of room`);
       for (const [name, status, kept] of after) assert.ok(status !== '0' || kept, `${what}: ${name} converted, its WAV kept`);
+      // A write of the worker's that fails (a stand-in for the synchronous
+      // file's write, failing past 1,000 bytes): that file is refused, its
+      // WAV not kept; a smaller one is converted.
+      await page.goto(address);
+      await page.waitForSelector('body[data-store="private"]');
+      await page.evaluate(() => {
+        const RealWorker = window.Worker;
+        window.Worker = function (url) {
+          return new RealWorker(URL.createObjectURL(new Blob([`const write = FileSystemSyncAccessHandle.prototype.write;
+            FileSystemSyncAccessHandle.prototype.write = function (bytes, options) {
+              if (options.at + bytes.length > 1000) throw new DOMException('a stand-in', 'QuotaExceededError');
+              return write.call(this, bytes, options);
+            };
+            importScripts(${JSON.stringify(url)});`], {type: 'text/javascript'})));
+        };
+      });
+      await (await page.$('input#files')).uploadFile(path('tone-ima4.aifc'), path('archive/ima4-mono'));
+      await page.waitForFunction(() => document.body.dataset.idle === 'true' &&
+        document.querySelectorAll('.result[data-status]').length === 2, {timeout: 60000});
+      assert.deepEqual(await page.$$eval('.result', (list) => list.map((row) => [row.dataset.name, row.dataset.status,
+        row.querySelector('.notes').textContent.split('\n').pop(), row.querySelector('a.wav') !== null])),
+      [['ima4-mono', '0', '', true],
+       ['tone-ima4.aifc', '1', "The browser could not write this file's WAV (QuotaExceededError); nothing was kept.", false]],
+      `${what}: a write that fails in the worker`);
+      assert.equal(await digests(page, await page.$eval('a.wav', (a) => a.href)), sha(expected.get('ima4-mono').wav), `${what}: the WAV written`);
     }
 
     // Only the page itself is loaded, and blob: (its worker, outputs) or
