@@ -1,30 +1,22 @@
 // The page's worker: it owns the converter and runs one conversion at a time.
-// Messages (plain objects):
-//   in:  {type: 'convert', id, name, file, buffer}   name: the path inside the selection
-//        {type: 'bytes', id, start, bytes}   an answer to 'read': an ArrayBuffer,
-//        {type: 'bytes', id, start, error}   or the name of the page's error
-//   out: {type: 'progress', id, read}        input bytes read so far
-//        {type: 'read', id, start, end}      the bytes [start, end) of the job's file, please
-//        {type: 'done', id, status, messages, notes, wav, picture, lost}
+// Its messages with the page are described in one place: pool.js.
 // 'read' is asked only where this worker cannot read the File it is given
 // (WebKit, where a worker of a page opened from file:// has an opaque
 // origin, reads no Blob at all, not even its own, and no blob: URL), found
 // by trying: the first file's first byte. The page then reads the file
 // window by window and hands over each window's bytes, one at a time, and
 // the converter runs once all are here (it reads synchronously).
-// `messages` is the converter's standard error, verbatim; `notes` are the
-// few failures only the page can have (a file the browser cannot read,
-// memory), each a line saying so; `wav` only for status 0: a Blob, or with
-// `buffer` an ArrayBuffer (transferred) when the output fits one staging
-// buffer (in Chromium, the bytes of a Blob made in a worker stay in its
-// memory until that Blob is collected, which a small Blob hardly ever
-// makes happen: thousands of them grew the worker by hundreds of MiB); and
-// `picture`, the text of a small SVG of the waveform drawn from the
-// output's samples (the page shows it as a data: URL: no Blob per row);
-// `lost` when the worker cannot go on (the page then starts a new one).
+// A WAV that fits one staging buffer comes back as an ArrayBuffer when the
+// page asks for one (`buffer`): in Chromium, the bytes of a Blob made in a
+// worker stay in its memory until that Blob is collected, which a small Blob
+// hardly ever makes happen (thousands of them grew the worker by hundreds of
+// MiB). The waveform's picture is SVG text (the page shows it as a data:
+// URL: no Blob per row).
 // The page runs several of these workers at once, one file each.
 // The output never stays in the WebAssembly memory: each write of the
-// converter is copied to a staging buffer that becomes a Blob when full.
+// converter goes to the WAV's file on disk where the page gives one and the
+// browser lets a worker write it synchronously, else is copied to a staging
+// buffer that becomes a Blob when full.
 // A conversion runs to its end once started (the converter is synchronous),
 // so the page cancels one by ending this worker and starting a new one.
 'use strict';
@@ -40,6 +32,7 @@ const ready = createConverter({printErr: (line) => lines.push(line), print: (lin
 let stage = null;
 let blobsReadable = null;  // whether this worker can read the Files it is given; null: not known yet
 let answer = null;         // resolves the 'read' asked at present
+let syncFiles = true;      // whether this browser gives a worker synchronous files (found by trying)
 
 // Min and max of the samples (all channels) per column of the picture, from
 // the bytes of the WAV output as they are written. A column of more than
@@ -108,6 +101,17 @@ class Waveform {
   }
 }
 
+// CRC-32 (as ZIP files use it) of bytes, going on from `crc`.
+const crcTable = Int32Array.from({length: 256}, (_, n) => {
+  for (let k = 0; k < 8; k++) n = n & 1 ? 0xedb88320 ^ (n >>> 1) : n >>> 1;
+  return n;
+});
+function crc32(crc, bytes) {
+  let c = ~crc;
+  for (let i = 0; i < bytes.length; i++) c = crcTable[(c ^ bytes[i]) & 0xff] ^ (c >>> 8);
+  return ~c >>> 0;
+}
+
 // Where PAGEFS sends the output and the input's progress.
 class Sink {
   constructor(id) {
@@ -119,11 +123,18 @@ class Sink {
   reset() {
     this.parts = [];
     this.fill = 0;
+    this.crc = 0;
     this.wave = new Waveform();
+    if (this.file) this.file.truncate(0);
   }
   write(bytes, position) {
     try {
       this.wave.add(bytes, position);
+      this.crc = crc32(this.crc, bytes);
+      if (this.file) {
+        if (this.file.write(bytes, {at: position}) !== bytes.length) throw new DOMException('a short write', 'InvalidStateError');
+        return true;
+      }
       let done = 0;
       while (done < bytes.length) {
         const take = Math.min(bytes.length - done, kStageBytes - this.fill);
@@ -134,7 +145,8 @@ class Sink {
       }
       return true;
     } catch (e) {
-      this.notes.push(`The browser ran out of memory for this output (${e.name}); nothing was kept.`);
+      this.notes.push(this.file ? `The browser could not write this file's WAV (${e.name}); nothing was kept.`
+                                : `The browser ran out of memory for this output (${e.name}); nothing was kept.`);
       return false;
     }
   }
@@ -186,11 +198,33 @@ async function inputOf(module, id, file) {
   return {size: file.size, windows};
 }
 
-async function convert(module, {id, name, file, buffer}) {
+// The WAV's file on disk, where the page asks for one (`disk`) and this
+// browser gives a worker synchronous access to it; else null (the WAV then
+// comes back in memory).
+async function diskFile(disk) {
+  if (!disk || !syncFiles) return null;
+  const handle = await disk.dir.getFileHandle(disk.name, {create: true});
+  if (typeof handle.createSyncAccessHandle !== 'function') return (syncFiles = false), null;
+  try {
+    return await handle.createSyncAccessHandle();
+  } catch (e) {
+    if (e.name !== 'NotSupportedError') throw e;
+    return (syncFiles = false), null;
+  }
+}
+
+async function convert(module, {id, name, file, buffer, disk}) {
   const data = await inputOf(module, id, file);
   if (!stage) stage = new Uint8Array(kStageBytes);
   const FS = module.FS;
   const sink = new Sink(id);
+  try {
+    sink.file = await diskFile(disk);
+  } catch (e) {
+    postMessage({type: 'done', id, status: 1, messages: '', wav: null, picture: null,
+                 notes: [`The browser could not write this file's WAV (${e.name}); nothing was kept.`]});
+    return;
+  }
   lines = [];
   FS.mkdirTree('/selection');
   FS.mount(module.PAGEFS, {input: {name, data}, sink}, '/selection');
@@ -209,8 +243,18 @@ async function convert(module, {id, name, file, buffer}) {
   }
   FS.chdir('/');
   FS.unmount('/selection');
-  let wav = null, picture = null;
-  if (status === 0 && buffer && sink.parts.length === 0) {
+  let wav = null, picture = null, written;
+  if (sink.file) {
+    try {
+      written = sink.file.getSize();
+      sink.file.flush();
+    } catch (e) {
+      if (status === 0) sink.notes.push(`The browser could not write this file's WAV (${e.name}); nothing was kept.`);
+      status = 1;
+    }
+    sink.file.close();
+    if (status !== 0) await disk.dir.removeEntry(disk.name).catch(() => {});
+  } else if (status === 0 && buffer && sink.parts.length === 0) {
     wav = stage.slice(0, sink.fill).buffer;
   } else if (status === 0) {
     sink.flush();
@@ -219,7 +263,8 @@ async function convert(module, {id, name, file, buffer}) {
   if (status === 0) picture = sink.wave.picture();
   sink.parts = [];
   const messages = lines.map((line) => line + '\n').join('');
-  postMessage({type: 'done', id, status, messages, notes: sink.notes, wav, picture}, wav instanceof ArrayBuffer ? [wav] : []);
+  postMessage({type: 'done', id, status, messages, notes: sink.notes, wav, written: status === 0 ? written : undefined,
+               crc: sink.crc, picture}, wav instanceof ArrayBuffer ? [wav] : []);
 }
 
 // One conversion at a time, in the order asked.
