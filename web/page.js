@@ -8,6 +8,10 @@ const queue = [];          // items waiting
 // A row for each file, in the order given.
 function addFiles(files) {
   for (const {name, file, error} of files) {
+    if (macMetadata.test(name)) {
+      skipped.push(name);
+      continue;
+    }
     const item = {id: nextId++, name, file, row: null, state: 'waiting', result: null, read: 0};
     items.push(item);
     batch.files++;
@@ -21,6 +25,7 @@ function addFiles(files) {
     queue.push(item);
   }
   if (folder) refused = 'due';
+  announce(`Converting ${batch.files - batch.done - counts.cancelled} files.`, 'Finished');
   document.body.dataset.idle = 'false';
   $('cancel').disabled = false;
   next();
@@ -90,12 +95,13 @@ function cancel() {
     item.state = 'cancelled';
     changed.add(item);
     counts.cancelled++;
-    batch.files--;
-    batch.bytes -= inputBytes(item);
+    const bytes = inputBytes(item);  // (counted in first, if its row is not made yet)
+    batch.bytes -= bytes;
   }
   queue.length = 0;
   saving.clear();
   if (refused === 'due') writeRefused();
+  announce('', 'Cancelled');
   render();
 }
 
@@ -106,6 +112,7 @@ function clear() {
   urls.length = 0;
   outputs.clear();
   items = [];
+  skipped.length = 0;
   rowsMade = 0;
   changed.clear();
   folders.clear();
