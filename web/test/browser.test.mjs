@@ -212,14 +212,8 @@ function watchWorkers() {
       this.addEventListener('message', ({data}) => data.type === 'done' && busy.delete(this) && this.job === window.loseOne &&
         (this.lost = Object.assign(data, {status: 1, wav: null, picture: null, lost: true, notes: ['lost']})));
     }
-    postMessage(message, transfer) {
-      if (message.type === 'convert') busy.add(this), this.job = message.name;
-      super.postMessage(message, transfer);
-    }
-    terminate() {
-      busy.delete(this), window.lostEnded ||= Boolean(this.lost);
-      super.terminate();
-    }
+    postMessage(message, ...rest) { if (message.type === 'convert') busy.add(this), this.job = message.name; super.postMessage(message, ...rest); }
+    terminate() { busy.delete(this), window.lostEnded ||= Boolean(this.lost); super.terminate(); }
   };
 }
 
@@ -489,12 +483,11 @@ async function check(browserName, address) {
       await page.screenshot({path: screenshot});
     }
     // Clear hands the focus to the file picker. Cancel as soon as files are
-    // chosen again (a listener after the page's own; the page's clock made
-    // fast, so that each update makes one row and the page must go on by
-    // itself): the workers with a file are ended at once, the rest queued;
-    // every row is cancelled, without a status, and counted so; the bar holds
-    // nothing and its label says so; the focus goes from Cancel to Clear; a
-    // second later still nothing converted.
+    // chosen again (a listener after the page's own; the page's clock fast, so
+    // that each update makes one row and the page must go on by itself): the
+    // workers with a file ended at once; every row cancelled and counted so,
+    // the bar empty, its label saying so, the focus on Clear; a second later
+    // still nothing converted.
     await page.click('button#clear');
     assert.equal(await page.evaluate(() => document.activeElement.id), 'files', `${what}: the focus after Clear`);
     await page.evaluate(() => {
