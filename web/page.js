@@ -41,7 +41,7 @@ function addFiles(files) {
 }
 
 function next() {
-  while (storeKnown && !paused && queue.length > 0 && saving.size < kSaving) {
+  while (storeKnown && !paused && !memoryFull() && queue.length > 0 && saving.size < kSaving) {
     const slot = slots.find((s) => !s.item) || (slots.length < kWorkers ? newSlot() : null);
     if (!slot) break;
     const item = queue.shift();
@@ -62,8 +62,8 @@ async function finish(slot, item, result) {
   if (slot.item === item) slot.item = null;
   const blob = result.wav instanceof Blob;
   if (storeKind() !== 'memory' && !blob && ++slot.files >= kFilesPerWorker && slot.blobs === 0) drop(slot);
-  if (result.status === 0 && result.wav) {
-    item.wavSize = result.wav.size ?? result.wav.byteLength;
+  if (result.status === 0 && (result.wav || result.written !== undefined)) {
+    item.wavSize = result.written ?? result.wav.size ?? result.wav.byteLength;
     saving.add(item);
     slot.blobs += blob;
     next();
@@ -97,13 +97,14 @@ function cancel(note = 'Cancelled: not converted.') {
   for (const item of [...stopped, ...queue]) {
     item.state = 'cancelled';
     item.cancelNote = note;
+    if (item.disk) item.disk.dir.removeEntry(item.disk.name).catch(() => {});  // what its worker wrote
     changed.add(item);
     counts.cancelled++;
     const bytes = inputBytes(item);  // (counted in first, if its row is not made yet)
     batch.bytes -= bytes;
   }
   queue.length = 0;
-  if (paused === 'offered' || paused === 'full') paused = null;
+  if (paused === 'offered') paused = null;
   announce('', 'Cancelled');
   next();
   render();

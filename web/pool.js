@@ -2,12 +2,15 @@
 // converting one file at a time, and the one place that speaks their
 // protocol. Messages are plain objects, each with the job's `id`:
 //   page -> worker
-//     {type: 'convert', id, name, file, buffer}
+//     {type: 'convert', id, name, file, buffer, disk}
 //         name: the file's path in the selection (the converter's input
 //         name; its output is name + '.wav'); file: the File; buffer: true
 //         when the WAV is to be written to disk (store.js), so that
 //         an output that fits one staging buffer comes back as an
-//         ArrayBuffer, not a Blob (worker.js says why)
+//         ArrayBuffer, not a Blob (worker.js says why); disk (the private
+//         file system only): {dir, name}, the file the worker is to write
+//         the WAV into itself, where the browser lets it (synchronous
+//         access handles), instead of sending it back
 //     {type: 'bytes', id, start, bytes}  an answer to 'read': an ArrayBuffer
 //                                        of file.slice(start, end), handed over
 //     {type: 'bytes', id, start, error}  or the name of the page's error
@@ -16,11 +19,12 @@
 //     {type: 'read', id, start, end}     the bytes [start, end) of the job's
 //         file, please: asked only where the worker cannot read the File
 //         itself (WebKit, page opened from file://), one window at a time
-//     {type: 'done', id, status, messages, notes, wav, crc, picture, lost}
+//     {type: 'done', id, status, messages, notes, wav, written, crc, picture, lost}
 //         status: the converter's exit status; messages: its standard error,
 //         verbatim; notes: lines of the page's own (a file the browser cannot
 //         read, memory); wav (status 0 only, else null): a Blob, or with
-//         `buffer` an ArrayBuffer; crc: the WAV's CRC-32 (for the ZIP);
+//         `buffer` an ArrayBuffer, or null with `written`, the size of the
+//         WAV the worker wrote into `disk`; crc: the WAV's CRC-32 (for the ZIP);
 //         picture: the SVG text of the waveform (status 0 only); lost: true
 //         when the worker cannot go on (the converter stopped), which the
 //         pool then ends.
@@ -72,8 +76,16 @@ function drop(slot) {
 
 // The one place a file is handed to a worker. For a WAV written to disk, a
 // small output comes back as an ArrayBuffer, not a Blob (worker.js says why).
+// Into the private file system, the worker is given the WAV's file to
+// write where it can (`disk`).
 function post(slot, item) {
-  postJob(slot.worker, {type: 'convert', id: item.id, name: item.name, file: item.file, buffer: storeKind() !== 'memory'});
+  const job = {type: 'convert', id: item.id, name: item.name, file: item.file, buffer: storeKind() !== 'memory'};
+  if (storeKind() !== 'private') return postJob(slot.worker, job);
+  privateDir().then((dir) => {
+    if (slot.item !== item) return;  // cancelled meanwhile
+    item.disk = {dir, name: `${item.id}.wav`};
+    postJob(slot.worker, {...job, disk: item.disk});
+  }, () => postJob(slot.worker, job));
 }
 
 // Posts a job to a worker and answers its 'read' requests for the bytes of

@@ -33,10 +33,11 @@ let ownDir = null;         // Promise of this page's directory there, made when 
 let quota = null;          // Promise of {total, free}: the private file system's room, this batch
 let storeKnown = false;    // whether the private file system was tried
 let memoryBytes = 0;       // bytes of the WAVs held in memory
-let paused = null;         // null, 'full' (the memory is full), 'offered' (a part) or 'ask'
+let paused = null;         // null, 'offered' (a part, the memory full) or 'ask' (where the WAVs go)
 let downloaded = false;    // Download all's ZIP was taken: a new batch releases what it holds
 let refused = 'written';   // refused.txt: 'written', 'due' (the list changed) or 'writing'
 
+const memoryFull = () => storeKind() === 'memory' && memoryBytes >= kBudget;
 const storeKind = () => (folder ? 'folder' : zipFile ? 'zip-file' : privateRoot ? 'private' : 'memory');
 const pickers = () => typeof window.showDirectoryPicker === 'function' || typeof window.showSaveFilePicker === 'function';
 
@@ -104,9 +105,13 @@ async function keep(item, result) {
         quota = navigator.storage.estimate().then(({quota: total, usage}) => ({total, free: total - usage}));
       }
       const room = await quota;
-      if (size > room.free) throw new DOMException('no room', 'QuotaExceededError');
+      if (size > room.free) {
+        if (item.disk) await item.disk.dir.removeEntry(item.disk.name).catch(() => {});
+        throw new DOMException('no room', 'QuotaExceededError');
+      }
       room.free -= size;
-      const saved = await save(await privateDir(), `${item.id}.wav`, wav, item);
+      // Written by the worker already, or written here.
+      const saved = result.written !== undefined ? item.disk : await save(await privateDir(), `${item.id}.wav`, wav, item);
       const file = await (await saved.dir.getFileHandle(saved.name)).getFile();
       item.entry = {name: entryName(item, result), size, crc: result.crc, lastModified: item.file.lastModified, data: file, saved};
       item.url = makeUrl(file);
@@ -115,7 +120,6 @@ async function keep(item, result) {
       item.entry = {name: entryName(item, result), size, crc: result.crc, lastModified: item.file.lastModified, data: blob};
       item.url = makeUrl(blob);
       memoryBytes += size;
-      if (memoryBytes >= kBudget && !paused) paused = 'full';
     }
   } catch (e) {
     if (kind === 'private' && e.name === 'QuotaExceededError' && item.state !== 'cancelled') quotaFull(item, await quota);
@@ -167,8 +171,9 @@ function lose(item, error) {
 function storeIdle() {
   if (queue.length === 0 && refused === 'due') writeRefused();
   if (queue.length === 0 && zipFile?.used) finishZip();
-  if (paused === 'full' && queue.length === 0) paused = null;  // the batch ended: Download all
-  if (paused === 'full') {
+  // The memory full and files waiting: a part, or ask. (Full at the end of
+  // a batch, the WAVs wait for Download all, or for the next batch.)
+  if (!paused && queue.length > 0 && memoryFull()) {
     if (pickers()) {
       paused = 'ask';
       $('output-name').textContent = 'These WAV files do not fit in the page’s memory: choose where they go, a folder or one ' +

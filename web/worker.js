@@ -30,6 +30,7 @@ const ready = createConverter({printErr: (line) => lines.push(line), print: (lin
 let stage = null;
 let blobsReadable = null;  // whether this worker can read the Files it is given; null: not known yet
 let answer = null;         // resolves the 'read' asked at present
+let syncFiles = true;      // whether this browser gives a worker synchronous files (found by trying)
 
 // Min and max of the samples (all channels) per column of the picture, from
 // the bytes of the WAV output as they are written. A column of more than
@@ -122,11 +123,16 @@ class Sink {
     this.fill = 0;
     this.crc = 0;
     this.wave = new Waveform();
+    if (this.file) this.file.truncate(0);
   }
   write(bytes, position) {
     try {
       this.wave.add(bytes, position);
       this.crc = crc32(this.crc, bytes);
+      if (this.file) {
+        if (this.file.write(bytes, {at: position}) !== bytes.length) throw new DOMException('a short write', 'InvalidStateError');
+        return true;
+      }
       let done = 0;
       while (done < bytes.length) {
         const take = Math.min(bytes.length - done, kStageBytes - this.fill);
@@ -137,7 +143,8 @@ class Sink {
       }
       return true;
     } catch (e) {
-      this.notes.push(`The browser ran out of memory for this output (${e.name}); nothing was kept.`);
+      this.notes.push(this.file ? `The browser could not write this file's WAV (${e.name}); nothing was kept.`
+                                : `The browser ran out of memory for this output (${e.name}); nothing was kept.`);
       return false;
     }
   }
@@ -189,11 +196,33 @@ async function inputOf(module, id, file) {
   return {size: file.size, windows};
 }
 
-async function convert(module, {id, name, file, buffer}) {
+// The WAV's file on disk, where the page asks for one (`disk`) and this
+// browser gives a worker synchronous access to it; else null (the WAV then
+// comes back in memory).
+async function diskFile(disk) {
+  if (!disk || !syncFiles) return null;
+  const handle = await disk.dir.getFileHandle(disk.name, {create: true});
+  if (typeof handle.createSyncAccessHandle !== 'function') return (syncFiles = false), null;
+  try {
+    return await handle.createSyncAccessHandle();
+  } catch (e) {
+    if (e.name !== 'NotSupportedError') throw e;
+    return (syncFiles = false), null;
+  }
+}
+
+async function convert(module, {id, name, file, buffer, disk}) {
   const data = await inputOf(module, id, file);
   if (!stage) stage = new Uint8Array(kStageBytes);
   const FS = module.FS;
   const sink = new Sink(id);
+  try {
+    sink.file = await diskFile(disk);
+  } catch (e) {
+    postMessage({type: 'done', id, status: 1, messages: '', wav: null, picture: null,
+                 notes: [`The browser could not write this file's WAV (${e.name}); nothing was kept.`]});
+    return;
+  }
   lines = [];
   FS.mkdirTree('/selection');
   FS.mount(module.PAGEFS, {input: {name, data}, sink}, '/selection');
@@ -212,8 +241,18 @@ async function convert(module, {id, name, file, buffer}) {
   }
   FS.chdir('/');
   FS.unmount('/selection');
-  let wav = null, picture = null;
-  if (status === 0 && buffer && sink.parts.length === 0) {
+  let wav = null, picture = null, written;
+  if (sink.file) {
+    try {
+      written = sink.file.getSize();
+      sink.file.flush();
+    } catch (e) {
+      if (status === 0) sink.notes.push(`The browser could not write this file's WAV (${e.name}); nothing was kept.`);
+      status = 1;
+    }
+    sink.file.close();
+    if (status !== 0) await disk.dir.removeEntry(disk.name).catch(() => {});
+  } else if (status === 0 && buffer && sink.parts.length === 0) {
     wav = stage.slice(0, sink.fill).buffer;
   } else if (status === 0) {
     sink.flush();
@@ -222,7 +261,8 @@ async function convert(module, {id, name, file, buffer}) {
   if (status === 0) picture = sink.wave.picture();
   sink.parts = [];
   const messages = lines.map((line) => line + '\n').join('');
-  postMessage({type: 'done', id, status, messages, notes: sink.notes, wav, crc: sink.crc, picture}, wav instanceof ArrayBuffer ? [wav] : []);
+  postMessage({type: 'done', id, status, messages, notes: sink.notes, wav, written: status === 0 ? written : undefined,
+               crc: sink.crc, picture}, wav instanceof ArrayBuffer ? [wav] : []);
 }
 
 // One conversion at a time, in the order asked.

@@ -291,17 +291,16 @@ async function check(browserName, address) {
     const parts = [];  // the bytes of each a.zip-part saved while converting
     const picked = cases.filter(([name]) => !viaFolder || !name.startsWith('archive/')).map(([name]) => path(name));
     const skipped = macFiles.filter((name) => viaFolder || !name.includes('__MACOSX/')).map((name) => (viaFolder ? name : name.split('/').pop()));
-    const choose = async () => {
-      await (await page.$('input#files')).uploadFile(...picked, ...(viaFolder ? [] : skipped.map((name) => join(folder, name))));
-      if (viaFolder) await (await page.$('input#folder')).uploadFile(folder);
-      // The memory full, the page offers a part, saved here (read, then
-      // clicked), or asks where the WAVs go (then one ZIP file is chosen).
+    // Until n rows are done: the memory full, the page offers a part, saved
+    // here (read, then clicked), or asks where the WAVs go (then one ZIP
+    // file is chosen).
+    const settle = async (n) => {
       for (const until = Date.now() + 60000; Date.now() < until;) {
         const state = await page.evaluate((n) => document.body.dataset.idle === 'true' &&
           document.querySelectorAll('.result[data-status]').length >= n ? 'done'
           : document.body.dataset.paused === 'part' && document.querySelector('a.zip-part[href]:not(#zip-file)') ? 'part'
-          : document.body.dataset.paused ?? '', cases.length);
-        if (state === 'done') break;
+          : document.body.dataset.paused ?? '', n);
+        if (state === 'done') return;
         if (state === 'part') {
           parts.push(unzip(await bytesOf(page, await page.$eval('a.zip-part[href]:not(#zip-file)', (a) => a.href))));
           assert.equal(await page.$eval('a.zip-part[href]:not(#zip-file)', (a) => a.download), `aifconv-part-${parts.length}.zip`);
@@ -314,6 +313,12 @@ async function check(browserName, address) {
         }
         await page.evaluate(() => new Promise((ok) => setTimeout(ok, 50)));
       }
+      throw new Error(`${what}: ${n} rows not done in 60 s`);
+    };
+    const choose = async () => {
+      await (await page.$('input#files')).uploadFile(...picked, ...(viaFolder ? [] : skipped.map((name) => join(folder, name))));
+      if (viaFolder) await (await page.$('input#folder')).uploadFile(folder);
+      await settle(cases.length);
       return page.$$eval('.result', (list) => list.map((row) => ({
         name: row.dataset.name, status: row.dataset.status, state: row.querySelector('.state').textContent,
         messages: row.querySelector('.messages').textContent, markup: row.querySelector('.messages *') !== null,
@@ -431,7 +436,7 @@ async function check(browserName, address) {
     } else {
       // Every converted file's WAV once: in the parts saved while converting
       // and Download all's ZIP of the rest, or in the chosen ZIP file. Kept
-      // by the page, the same file chosen again is "(2)" in the ZIP; and a
+      // by the page, the same files chosen again are "(2)" in the ZIP; and a
       // WAV that no longer reads back (a stand-in for a read that fails) is
       // named and counted, the ZIP made of the rest.
       const outputs = [...shown].filter(([name, from]) => native(name, from).wav).map(([name]) => name + '.wav');
@@ -442,10 +447,9 @@ async function check(browserName, address) {
           parts.push(unzip(await bytesOf(page, await page.evaluate((k) => URL.createObjectURL(new Blob(window.zips[k])), i))));
         }
       } else {
-        await (await page.$('input#files')).uploadFile(path('tone-sowt.aifc'));
-        await page.waitForFunction((n) => document.body.dataset.idle === 'true' &&
-          document.querySelectorAll('.result[data-status]').length === n, {}, cases.length + 1);
-        outputs.push('tone-sowt.aifc (2).wav');
+        await (await page.$('input#files')).uploadFile(path('tone-sdx2.aifc'), path('tone-sowt.aifc'));
+        await settle(cases.length + 2);
+        outputs.push('tone-sdx2.aifc (2).wav', 'tone-sowt.aifc (2).wav');
         await page.evaluate(() => {
           const read = Blob.prototype.arrayBuffer;
           let reads = 0;
@@ -537,6 +541,21 @@ async function check(browserName, address) {
       : await digests(page, await page.$eval('.result[data-name="big-ima4.aifc"] a.wav', (a) => a.href)), sha(big), `${what}: WAV bytes after Cancel`);
 
     if (store === 'private') {
+      // A page that opens removes the directories of pages closed (their
+      // lock free), never one of a page still open.
+      const dirs = () => page.evaluate(async () => {
+        const names = [];
+        for await (const name of (await navigator.storage.getDirectory()).keys()) names.push(name);
+        return names.sort();
+      });
+      const open = await dirs();
+      assert.equal(open.filter((name) => name.startsWith('aifconv-page-')).length, 1, `${what}: this page's directory`);
+      await page.evaluate(async () => (await navigator.storage.getDirectory()).getDirectoryHandle('aifconv-page-closed', {create: true}));
+      const other = await browser.newPage();
+      await other.goto(address);
+      await other.waitForSelector('body[data-store="private"]');
+      assert.deepEqual(await dirs(), open, `${what}: the private file system after another page opened`);
+      await other.close();
       // Little room on disk (a stand-in for navigator.storage.estimate): the
       // WAVs that fit are kept, the page says so, the rest are not converted.
       const room = 12000;
@@ -552,6 +571,31 @@ async function check(browserName, address) {
       assert.ok(keptBytes > 0 && keptBytes <= room, `${what}: ${keptBytes} bytes kept in ${room}`);
       assert.ok(after.some(([, status, , notes]) => status === null && notes === 'Not converted: the browser has no room left for its WAV file.'), `${what}: not converted for want of room`);
       for (const [name, status, kept] of after) assert.ok(status !== '0' || kept, `${what}: ${name} converted, its WAV kept`);
+      // A write of the worker's that fails (a stand-in for the synchronous
+      // file's write, failing past 1,000 bytes): that file is refused, its
+      // WAV not kept; a smaller one is converted.
+      await page.goto(address);
+      await page.waitForSelector('body[data-store="private"]');
+      await page.evaluate(() => {
+        const RealWorker = window.Worker;
+        window.Worker = function (url) {
+          return new RealWorker(URL.createObjectURL(new Blob([`const write = FileSystemSyncAccessHandle.prototype.write;
+            FileSystemSyncAccessHandle.prototype.write = function (bytes, options) {
+              if (options.at + bytes.length > 1000) throw new DOMException('a stand-in', 'QuotaExceededError');
+              return write.call(this, bytes, options);
+            };
+            importScripts(${JSON.stringify(url)});`], {type: 'text/javascript'})));
+        };
+      });
+      await (await page.$('input#files')).uploadFile(path('tone-ima4.aifc'), path('archive/ima4-mono'));
+      await page.waitForFunction(() => document.body.dataset.idle === 'true' &&
+        document.querySelectorAll('.result[data-status]').length === 2, {timeout: 60000});
+      assert.deepEqual(await page.$$eval('.result', (list) => list.map((row) => [row.dataset.name, row.dataset.status,
+        row.querySelector('.notes').textContent.split('\n').pop(), row.querySelector('a.wav') !== null])),
+      [['ima4-mono', '0', '', true],
+       ['tone-ima4.aifc', '1', "The browser could not write this file's WAV (QuotaExceededError); nothing was kept.", false]],
+      `${what}: a write that fails in the worker`);
+      assert.equal(await digests(page, await page.$eval('a.wav', (a) => a.href)), sha(expected.get('ima4-mono').wav), `${what}: the WAV written`);
     }
 
     // Only the page itself is loaded, and blob: (its worker, outputs) or
