@@ -7,7 +7,8 @@
 //               batch ends or is cancelled;
 //   'private'   the origin-private file system: each WAV a file of this
 //               page's own directory (held by a lock while the page is open;
-//               one left by a closed page is removed), read back from disk by
+//               one left by a closed page is removed), written by the worker
+//               where it can (pool.js), else here; read back from disk by
 //               its row and by Download all, whose ZIP is composed of those
 //               files (one copy on disk);
 //   'memory'    Blobs in the page, up to kBudget bytes; then the page pauses
@@ -197,12 +198,16 @@ async function offerPart() {
     next();
   };
   if (!link) return go();
-  link.addEventListener('click', () => setTimeout(() => {
-    URL.revokeObjectURL(link.href);
-    link.removeAttribute('href');
-    link.textContent = `${name} (saved)`;
-    go();
-  }), {once: true});
+  // (The link goes a second after the click: its download has its Blob.)
+  link.addEventListener('click', () => {
+    const href = link.href;
+    setTimeout(() => {
+      link.removeAttribute('href');
+      link.textContent = `${name} (saved)`;
+      go();
+    });
+    setTimeout(() => URL.revokeObjectURL(href), 1000);
+  }, {once: true});
 }
 
 // A chosen store took the place of the memory: the WAVs held go there.

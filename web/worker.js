@@ -14,7 +14,9 @@
 // URL: no Blob per row).
 // The page runs several of these workers at once, one file each.
 // The output never stays in the WebAssembly memory: each write of the
-// converter is copied to a staging buffer that becomes a Blob when full.
+// converter goes to the WAV's file on disk where the page gives one and the
+// browser lets a worker write it synchronously, else is copied to a staging
+// buffer that becomes a Blob when full.
 // A conversion runs to its end once started (the converter is synchronous),
 // so the page cancels one by ending this worker and starting a new one.
 'use strict';
