@@ -43,18 +43,18 @@ done
 # What GNU parallel costs by itself: the recipe's own options and input, one
 # empty job (`true`) per file.
 cat >"$work/parallel-alone.sh" <<'EOF'
-find archive -type f \( -iname '*.aif' -o -iname '*.aif[cf]' \) -printf '%P\0' | LC_ALL=C sort -z |
+find archive -name __MACOSX -prune -o -type f \( -iname '*.aif' -o -iname '*.aif[cf]' \) ! -name '._*' -printf '%P\0' | LC_ALL=C sort -z |
   parallel -0 --will-cite --bar --joblog wav.joblog --resume-failed true
 EOF
 cat >"$work/floor.sh" <<'EOF'
-find archive -type d -printf 'copy/%P\0' | xargs -0 mkdir -p
-find archive -type f \( -iname '*.aif' -o -iname '*.aif[cf]' \) -printf '%p\0copy/%P\0' |
+find archive -name __MACOSX -prune -o -type d -printf 'copy/%P\0' | xargs -0 mkdir -p
+find archive -name __MACOSX -prune -o -type f \( -iname '*.aif' -o -iname '*.aif[cf]' \) ! -name '._*' -printf '%p\0copy/%P\0' |
   xargs -0 -n 2 -P "$(nproc)" cp
 EOF
 
 "$build/tests/make_batch_tree" "$work/archive" "$files"
 cd "$work"
-n=$(find archive -type f \( -iname '*.aif' -o -iname '*.aif[cf]' \) -printf x | wc -c)
+n=$(find archive -name __MACOSX -prune -o -type f \( -iname '*.aif' -o -iname '*.aif[cf]' \) ! -name '._*' -printf x | wc -c)
 echo "$n files, $(du -sk archive | cut -f1) KiB, $(nproc) processors"
 
 # Seconds taken by a script, to the millisecond.

@@ -53,14 +53,15 @@ snapshot() {
 # made read-only, and what a single run of the converter gives for each
 # sound file F: DIR/ref/wav/F.wav when it converts, DIR/ref/refused/F (its
 # entry in a refusal list) when it is refused. DIR/list: the sound files,
-# sorted as the recipes sort them.
+# sorted as the recipes sort them; not the Mac's AppleDouble files (._F)
+# nor anything in a __MACOSX folder, which the recipes must leave out.
 make_case() {
   local dir=$1 count=$2 f status
   mkdir -p "$dir"
   "$make_tree" "$dir/archive" "$count" || exit 1
   (cd "$dir/archive" && find . -type d -printf '../ref/wav/%P\0../ref/refused/%P\0' | xargs -0 mkdir -p)
   (cd "$dir/archive" && find . -type f \( -iname '*.aif' -o -iname '*.aiff' -o -iname '*.aifc' \) -printf '%P\0' |
-     LC_ALL=C sort -z) >"$dir/list"
+     grep -zEv '(^|/)(__MACOSX/|\._[^/]*$)' | LC_ALL=C sort -z) >"$dir/list"
   cd "$dir"
   while IFS= read -r -d '' f; do
     aifconv "archive/$f" "ref/wav/$f.wav" 2>ref/err
@@ -146,6 +147,7 @@ while IFS= read -r -d '' f; do
   case $f in *.aifc | *.aiff) contains "$beside/beside.err" "failed: archive/$f"$'\n' ||
     fail "beside: $f not named as failed" ;; esac
 done < <(cd "$work/small/ref/refused" && find . -type f -printf '%P\0')
+! grep -q '/\._' "$beside/beside.err" || fail "beside: a Mac's ._ file was converted"
 
 echo "== mirror tree (xargs) ($SECONDS s)"
 status=$(run_recipe "$work/big" mirror-xargs)

@@ -1,7 +1,7 @@
 // Writes an archive tree for the batch recipes: nested folders, names that
 // break careless scripts (spaces, quotes, a newline, a leading dash, letters
-// outside ASCII, x.aif beside x.aifc), files of all three encodings, and a
-// few the converter refuses or warns about.
+// outside ASCII, x.aif beside x.aifc), files of all three encodings, a few
+// the converter refuses or warns about, and a Mac's leftovers.
 //
 // Usage: make_batch_tree DIR [COUNT]
 //   COUNT plain sound files (default 300) are spread over the folders, on top
@@ -130,5 +130,16 @@ int main(int argc, char** argv) {
   // Not sound files by name: left alone by every recipe.
   write_file(root + "/readme.txt", text("not a sound file\n"));
   write_file(root + "/music/cover.jpg", repeat(0xFF, 64));
+
+  // What a Mac leaves, named like sound files: AppleDouble files (the
+  // Finder's data of x.aif, beside it) and a ZIP's __MACOSX folder, whose
+  // x.aifc here is even a sound file. Left out by every recipe.
+  Bytes apple_double = cat({Bytes{0, 5, 0x16, 7, 0, 2, 0, 0}, repeat(0, 16), Bytes{0, 0}});
+  write_file(root + "/._x.aif", apple_double);
+  write_file(root + "/._x.aifc", apple_double);
+  make_dir(root + "/__MACOSX/music");
+  write_file(root + "/__MACOSX/music/._with a warning.aifc", apple_double);
+  write_file(root + "/__MACOSX/x.aifc", plain_file(2000));
+  write_file(root + "/music/.DS_Store", repeat(0, 64));
   return 0;
 }

@@ -1,10 +1,11 @@
-// The list: a row for each file, in the order given, showing its state, the
-// converter's status and messages as text, a plain sentence beside the
-// common refusals, a small waveform picture, a download, and a player made
-// only when asked for; above it the summary and the progress. Rows and the
-// summary are updated in batches, a few times a second, so that the cost of
-// a file does not grow with the list. Selectors scripts may rely on are
-// listed in doc/web.md.
+// The list: a row for each file, in the order given, showing its state, a
+// plain sentence beside the common refusals, the converter's status and
+// messages as text, a small waveform picture, a download, and a player made
+// only when asked for; above it the summary, the Mac's files skipped and the
+// progress. Rows and the summary are updated in batches, a few times a
+// second, so that the cost of a file does not grow with the list; a screen
+// reader is told of a batch's start and end only (#news). Selectors scripts
+// may rely on are listed in doc/web.md.
 const $ = (id) => document.getElementById(id);
 const rowTemplate = $('result-row');
 const kPlayers = 3;        // players alive at a time; the oldest goes first
@@ -19,7 +20,20 @@ const batch = {files: 0, done: 0, bytes: 0, doneBytes: 0};
 const counts = {converted: 0, warned: 0, refused: 0, cancelled: 0, lost: 0};
 const urls = [];           // object URLs to revoke on Clear
 const players = [];        // the rows' audio elements, oldest first
+const skipped = [];        // names of the Mac's files left out
+let skippedShown = -1;     // how many of them the list shows
+let ending = '';           // the word announcing the batch's end, once it ends
 let renderTimer = 0, lastRender = 0;
+
+// What a Mac writes beside the files, not sound: AppleDouble files (._NAME,
+// the Finder's data of NAME, on disks that are not the Mac's own), .DS_Store
+// files, and the __MACOSX folder of a ZIP file made on a Mac. Skipped, as the
+// recipes of doc/archives.md leave them out.
+const macMetadata = /(^|\/)(__MACOSX\/|\._[^/]*$|\.DS_Store$)/;
+
+// A button that disables itself hands the focus on to what a person wants
+// next, not to the page's body.
+const focusNext = {cancel: ['zip', 'clear', 'files'], zip: ['filter'], clear: ['files']};
 
 function makeUrl(blob) {
   const url = URL.createObjectURL(blob);
@@ -37,8 +51,9 @@ function formatBytes(n) {
   return `${v.toFixed(v < 10 ? 1 : 0)} ${units[u]}`;
 }
 
-// A plain sentence beside the refusals people meet most; the converter's
-// own lines stay above it, word for word.
+// A plain sentence beside the refusals people meet most (an empty file,
+// whatever the converter says of it); the converter's own lines follow it,
+// word for word.
 const hints = [
   [/^unsupported type AIFF$/m, () => 'This is a plain AIFF file, not AIFF-C: this converter reads only AIFF-C files.'],
   [/^unsupported type (.*)$/m, () => 'This file is not an AIFF-C sound file.'],
@@ -49,7 +64,8 @@ const hints = [
   [/^no (COMM|SSND) chunk found$/m, () => 'The file lacks a part every AIFF-C sound file has: it is damaged or not a sound file.'],
   [/: bad sound file, can't load$/m, () => 'This is not a sound file this converter can read (not AIFF-C at all, or damaged).'],
 ];
-function hint(messages) {
+function hint(messages, bytes) {
+  if (bytes === 0) return 'This file is empty (0 bytes): there is no sound in it.';
   for (const [pattern, sentence] of hints) {
     const match = messages.match(pattern);
     if (match) return sentence(match);
@@ -101,15 +117,23 @@ function render() {
   const bar = $('progress');
   bar.max = Math.max(1, batch.bytes);
   bar.value = batch.doneBytes + read;
+  // A cancelled file's bytes leave the bar; its label counts the files cancelled.
   $('progress-label').textContent = batch.files === 0 ? 'No files yet.' :
-    `${batch.done} of ${batch.files} files, ${formatBytes(batch.doneBytes + read)} of ${formatBytes(batch.bytes)}`;
+    `${batch.done} of ${batch.files} files, ${counts.cancelled ? `${counts.cancelled} cancelled, ` : ''}` +
+    `${formatBytes(batch.doneBytes + read)} of ${formatBytes(batch.bytes)}`;
   const summary = $('summary');
-  const waiting = batch.files - batch.done;
-  for (const [key, value] of Object.entries({...counts, waiting})) summary.dataset[key] = value;
+  const waiting = batch.files - batch.done - counts.cancelled;
+  for (const [key, value] of Object.entries({...counts, waiting, skipped: skipped.length})) summary.dataset[key] = value;
   const text = `${counts.converted} converted, ${counts.warned} converted with warnings, ` +
     `${counts.refused} refused, ${counts.cancelled} cancelled, ${waiting} waiting` +
     (counts.lost ? `, ${counts.lost} whose WAV the browser lost` : '');
-  if (summary.textContent !== text) summary.textContent = text;  // a live region: only news
+  if (summary.textContent !== text) summary.textContent = text;
+  if (skippedShown !== skipped.length) {
+    skippedShown = skipped.length;
+    $('skipped').hidden = skipped.length === 0;
+    $('skipped').firstElementChild.textContent = `${skipped.length} skipped: Mac file-system metadata`;
+    $('skipped').lastElementChild.textContent = [...skipped].sort().join('\n');
+  }
   const busy = queue.length > 0 || saving.size > 0 || slots.some((slot) => slot.item) || rowsMade < items.length ||
                changed.size > 0 || refused !== 'written' || zipClosing !== null;
   document.body.dataset.idle = String(!busy);
@@ -119,7 +143,19 @@ function render() {
   $('zip').disabled = !items.some((item) => item.entry) || zipping || paused !== null;
   $('clear').disabled = busy || zipping || items.length === 0;
   $('output-folder').disabled = $('output-zip').disabled = busy && paused !== 'ask';
-  if (busy) schedule();
+  const focused = document.activeElement;
+  if (focused && focused.disabled && focusNext[focused.id]) $(focusNext[focused.id].find((id) => !$(id).disabled)).focus();
+  if (busy) return schedule();
+  if (ending) $('news').textContent = `${ending}: ${text}.`;
+  ending = '';
+}
+
+// What a screen reader is told of a batch: start, now (if given); then, once
+// render() finds the page idle, the end word ('Finished' or 'Cancelled')
+// and the summary's sentence.
+function announce(start, end) {
+  if (start) $('news').textContent = start;
+  ending = end;
 }
 
 function showRow(item) {
@@ -134,7 +170,7 @@ function showRow(item) {
   row.dataset.status = String(result.status);
   if (result.status === 0 && result.messages) row.dataset.warned = 'true';
   row.querySelector('.messages').textContent = result.messages;
-  row.querySelector('.hint').textContent = result.status === 0 ? '' : hint(result.messages);
+  row.querySelector('.hint').textContent = result.status === 0 ? '' : hint(result.messages, item.bytes);
   row.querySelector('.notes').textContent = result.notes.join('\n');
   const where = item.url ? 'url' : item.saved ? 'folder' : item.inZip ? 'zip' : item.part ? 'part' : '';
   if (result.status !== 0 || item.shown === where) return;
@@ -196,6 +232,7 @@ async function listen(item, play) {
   audio.setAttribute('aria-label', `Player of ${item.name}.wav`);
   audio.revoke = url !== item.url ? url : null;
   play.replaceWith(audio);
+  audio.focus();
   audio.button = play;
   players.push(audio);
   while (players.length > kPlayers) {

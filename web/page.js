@@ -8,6 +8,10 @@ const queue = [];          // items waiting
 // A row for each file, in the order given.
 function addFiles(files) {
   for (const {name, file, error} of files) {
+    if (macMetadata.test(name)) {
+      skipped.push(name);
+      continue;
+    }
     const item = {id: nextId++, name, file, row: null, state: 'waiting', result: null, read: 0};
     items.push(item);
     batch.files++;
@@ -30,6 +34,7 @@ function addFiles(files) {
     if (link) { URL.revokeObjectURL(link.href); link.remove(); }
   }
   quota = null;
+  announce(`Converting ${batch.files - batch.done - counts.cancelled} files.`, 'Finished');
   document.body.dataset.idle = 'false';
   $('cancel').disabled = false;
   next();
@@ -95,11 +100,12 @@ function cancel(note = 'Cancelled: not converted.') {
     if (item.disk) item.disk.dir.removeEntry(item.disk.name).catch(() => {});  // what its worker wrote
     changed.add(item);
     counts.cancelled++;
-    batch.files--;
-    batch.bytes -= inputBytes(item);
+    const bytes = inputBytes(item);  // (counted in first, if its row is not made yet)
+    batch.bytes -= bytes;
   }
   queue.length = 0;
   if (paused === 'offered') paused = null;
+  announce('', 'Cancelled');
   next();
   render();
 }
@@ -111,6 +117,7 @@ function clear() {
   urls.length = 0;
   clearStore();
   items = [];
+  skipped.length = 0;
   rowsMade = 0;
   changed.clear();
   $('results').replaceChildren();

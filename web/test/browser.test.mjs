@@ -38,13 +38,15 @@ const corpus = join(work, 'corpus');
 mkdirSync(corpus);
 execFileSync(join(nativeBuild, 'fuzz/make_corpus'), [corpus]);
 writeFileSync(join(corpus, 'notes.txt'), 'Liner notes of the disc, not a sound file.\n');
-// Files made here: a chunk identifier holding markup; an ima4 input larger
-// than one read window of the worker (16 MiB) whose output is larger than
-// one staging Blob (32 MiB).
+// Files made here: a chunk identifier holding markup; an empty file; an
+// ima4 input larger than one read window of the worker (16 MiB) whose
+// output is larger than one staging Blob (32 MiB), stereo, its left channel
+// silent (the waveform of a long output, drawn from a sample, sees both).
 mkdirSync(join(work, 'made'));
 writeFileSync(join(work, 'made/markup'), aifc('sowt', 1, 4, Buffer.alloc(8, 7), Buffer.from('<b>&\x00\x00\x00\x02ab', 'latin1')));
+writeFileSync(join(work, 'made/empty'), '');
 const big = Buffer.alloc(262144 * 68);
-for (let i = 0, x = 1; i < big.length; i++) big[i] = (x = (Math.imul(x, 1103515245) + 12345) >>> 0) >>> 16;
+for (let i = 0, x = 1; i < big.length; i++) big[i] = i % 68 < 34 ? 0 : (x = (Math.imul(x, 1103515245) + 12345) >>> 0) >>> 16;
 writeFileSync(join(work, 'made/big-ima4'), aifc('ima4', 2, 262144, fixIma4(big)));
 const files = join(work, 'files');
 const folder = join(work, 'archive');
@@ -69,11 +71,17 @@ const cases = [
   ['archive/disc 2/three-channels', 'corpus/refused-three-channels', 1, 'only 1 or 2 channels handled', 'has 3 channels'],
   ['archive/truncated-sdx2', 'corpus/refused-truncated-sdx2', 1, "archive/truncated-sdx2: bad sound file, can't load", 'not AIFF-C'],
   ['archive/notes.txt', 'corpus/notes.txt', 1, "archive/notes.txt: bad sound file, can't load", 'not AIFF-C'],
+  ['archive/empty', 'made/empty', 1, 'no COMM chunk found', 'This file is empty'],
 ];
 const source = (from) => (/^(corpus|made)\//.test(from) ? join(work, from) : join(root, from));
 for (const [name, from] of [...cases, ['big-ima4.aifc', 'made/big-ima4']]) {
   cpSync(source(from), name.startsWith('archive/') ? join(work, name) : join(files, name));
 }
+// What a Mac leaves beside the files: skipped, neither converted nor rows.
+// (A file chosen alone has no folder: __MACOSX only in a folder.)
+const macFiles = ['archive/._ima4-mono', 'archive/.DS_Store', 'archive/__MACOSX/disc 2/markup'];
+mkdirSync(join(folder, '__MACOSX/disc 2'), {recursive: true});
+for (const name of macFiles) cpSync(source(name.endsWith('markup') ? 'made/markup' : 'corpus/notes.txt'), join(work, name));
 
 // The native converter on a file, run where the path the page shows for it
 // is relative, as the page names it.
@@ -176,11 +184,37 @@ function waveform(wav) {
   const count = wav.readUInt32LE(40) / 2, per = Math.max(1, Math.ceil(count / 120));
   let path = '';
   for (let c = 0; c * per < count; c++) {
-    const column = Array.from({length: Math.min(per, count - c * per)}, (_, k) => wav.readInt16LE(44 + 2 * (c * per + k)));
-    const top = Math.floor((32767 - Math.max(0, ...column)) * 32 / 65536);
-    path += `M${c}.5 ${top}V${Math.max(top + 1, Math.ceil((32767 - Math.min(0, ...column)) * 32 / 65536))}`;
+    let low = 0, high = 0;  // (a long file's column is too many for Math.min's arguments)
+    for (let k = c * per, v; k < Math.min(count, (c + 1) * per); k++) low = Math.min(low, v = wav.readInt16LE(44 + 2 * k)), high = Math.max(high, v);
+    const top = Math.floor((32767 - high) * 32 / 65536);
+    path += `M${c}.5 ${top}V${Math.max(top + 1, Math.ceil((32767 - low) * 32 / 65536))}`;
   }
   return path;
+}
+
+// What the page shows of a batch (and how many workers Cancel left busy).
+const stateOf = (page) => page.evaluate(() => {
+  const $ = (selector) => document.querySelector(selector), summary = $('#summary');
+  return {data: {...summary.dataset}, sentence: summary.textContent, news: $('#news').textContent, skipped: $('#skipped').textContent,
+          label: $('#progress-label').textContent, bar: [$('#progress').value, $('#progress').max], focus: document.activeElement.id,
+          busy: window.busyAfterCancel ?? null};  // workers busy right after Cancel
+});
+
+// The page's workers watched: window.busyWorkers holds those given a file
+// that have neither answered nor been ended; the one given the file named
+// window.loseOne reports its converter lost (the note: 'lost'), and
+// window.lostEnded says whether the page then ended it.
+function watchWorkers() {
+  const busy = window.busyWorkers = new Set();
+  window.Worker = class extends Worker {
+    constructor(...args) {
+      super(...args);
+      this.addEventListener('message', ({data}) => data.type === 'done' && busy.delete(this) && this.job === window.loseOne &&
+        (this.lost = Object.assign(data, {status: 1, wav: null, picture: null, lost: true, notes: ['lost']})));
+    }
+    postMessage(message, ...rest) { if (message.type === 'convert') busy.add(this), this.job = message.name; super.postMessage(message, ...rest); }
+    terminate() { busy.delete(this), window.lostEnded ||= Boolean(this.lost); super.terminate(); }
+  };
 }
 
 async function check(browserName, address) {
@@ -196,6 +230,9 @@ async function check(browserName, address) {
     page.on('console', (message) => { if (message.type() === 'error') problems.push(`console: ${message.text()}`); });
     page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
     await page.goto(address);
+    const [buttonShown, picker] = await page.$eval('button#output-folder', (b) => [b.offsetParent !== null, typeof showDirectoryPicker === 'function']);
+    assert.equal(buttonShown, picker, `${what}: the folder button shown only with a folder picker`);
+    await page.evaluate(watchWorkers);
 
     // Firefox's WebDriver BiDi cannot set a folder on a file input
     // (input.setFiles takes files only): there every file goes through the
@@ -253,6 +290,7 @@ async function check(browserName, address) {
     let store = toFolder ? 'folder' : await page.evaluate(() => document.body.dataset.store);
     const parts = [];  // the bytes of each a.zip-part saved while converting
     const picked = cases.filter(([name]) => !viaFolder || !name.startsWith('archive/')).map(([name]) => path(name));
+    const skipped = macFiles.filter((name) => viaFolder || !name.includes('__MACOSX/')).map((name) => (viaFolder ? name : name.split('/').pop()));
     // Until n rows are done: the memory full, the page offers a part, saved
     // here (read, then clicked), or asks where the WAVs go (then one ZIP
     // file is chosen).
@@ -278,12 +316,13 @@ async function check(browserName, address) {
       throw new Error(`${what}: ${n} rows not done in 60 s`);
     };
     const choose = async () => {
-      await (await page.$('input#files')).uploadFile(...picked);
+      await (await page.$('input#files')).uploadFile(...picked, ...(viaFolder ? [] : skipped.map((name) => join(folder, name))));
       if (viaFolder) await (await page.$('input#folder')).uploadFile(folder);
       await settle(cases.length);
       return page.$$eval('.result', (list) => list.map((row) => ({
         name: row.dataset.name, status: row.dataset.status, state: row.querySelector('.state').textContent,
         messages: row.querySelector('.messages').textContent, markup: row.querySelector('.messages *') !== null,
+        report: [...row.querySelectorAll('.hint, .notes, .report')].map((e) => e.textContent),
         hint: row.querySelector('.hint').textContent, notes: row.querySelector('.notes').textContent,
         href: row.querySelector('a.wav[download]')?.href ?? null, download: row.querySelector('a.wav')?.download,
         play: row.querySelector('button.play') !== null, audio: row.querySelector('audio') !== null,
@@ -305,9 +344,10 @@ async function check(browserName, address) {
       if (failed) assert.match(row.notes, /^The browser could not write .* in the output folder \(\w+\)/, `${what}: failed write`);
       if (status) refusedText += `${row.name}\n` + `${e.stderr}${row.notes && row.notes + '\n'}`.replace(/^(.*)\n/gm, '    $1\n');
       assert.equal(row.status, String(status), `${what}: status of ${row.name}`);
-      assert.equal(row.messages, e.stderr, `${what}: messages of ${row.name}`);
+      // The plain sentence first; then the converter's lines, word for word, as its report.
+      assert.deepEqual([row.messages, row.report[2]], [e.stderr, `The converter's report:${e.stderr}`], `${what}: messages of ${row.name}`);
       assert.ok(!row.markup, `${what}: messages of ${row.name} as text`);
-      assert.ok(failed ? row.hint === '' : row.hint.includes(hints.get(row.name) ?? '\0') === (status === 1), `${what}: the plain sentence beside ${row.name}`);
+      assert.ok(failed ? row.hint === '' : row.report[0].includes(hints.get(row.name) ?? '\0') === (status === 1), `${what}: the plain sentence beside ${row.name}`);
       assert.equal(row.picture !== null, status === 0, `${what}: picture of ${row.name}`);
       assert.equal(row.play, status === 0 && (row.href !== null || store === 'folder'), `${what}: Play of ${row.name}`);
       // A WAV is kept by the page (a download), or its row says where it went.
@@ -323,10 +363,14 @@ async function check(browserName, address) {
       assert.equal(svg.match(/ d="([^"]*)"/)[1], waveform(e.wav), `${what}: waveform of ${row.name}`);
       if (row.href === null) continue;
       assert.equal(row.download, row.name.split('/').pop() + '.wav', `${what}: download name of ${row.name}`);
-      assert.equal(await digests(page, row.href), sha(e.wav), `${what}: WAV bytes of ${row.name}`);
     }
-    assert.deepEqual(await page.$eval('#summary', (s) => ({...s.dataset})),
-                     Object.fromEntries(Object.entries(wanted).map(([k, v]) => [k, String(v)])), `${what}: summary`);
+    // The summary, its sentence announced at the end, the Mac's files skipped; the bar full, at the bytes of all the files.
+    const sentence = `${wanted.converted} converted, ${wanted.warned} converted with warnings, ${wanted.refused} refused, 0 cancelled, 0 waiting`;
+    const total = [...shown.values()].reduce((sum, from) => sum + statSync(source(from)).size, 0);
+    const {label, focus, busy, ...state} = await stateOf(page);
+    assert.deepEqual(state, {data: Object.fromEntries(Object.entries({...wanted, skipped: skipped.length}).map(([k, v]) => [k, String(v)])),
+      sentence, news: `Finished: ${sentence}.`, skipped: `${skipped.length} skipped: Mac file-system metadata${skipped.sort().join('\n')}`,
+      bar: [total, total]}, `${what}: summary`);
     // The filter shows only the refused rows, or only those with warnings.
     const filter = (value) => page.evaluate((v) => {
       Object.assign(document.querySelector('#filter'), {value: v}).dispatchEvent(new Event('change'));
@@ -335,16 +379,12 @@ async function check(browserName, address) {
     assert.deepEqual(await filter('refused'), rows.filter((r) => r.status === '1').map((r) => r.name), `${what}: refused only`);
     assert.deepEqual(await filter('warned'), rows.filter((r) => r.status === '0' && r.messages).map((r) => r.name), `${what}: warned only`);
     assert.equal((await filter('all')).length, rows.length, `${what}: all rows`);
-
-    // The bar ends full, at the bytes of all the files.
-    const total = [...shown.values()].reduce((sum, from) => sum + statSync(source(from)).size, 0);
-    assert.deepEqual(await page.$eval('progress#progress', (bar) => [bar.value, bar.max]), [total, total],
-                     `${what}: progress`);
     console.log(`${what}: results checked`);
     // Each row's player, made when asked for, loads its WAV (read back from
-    // the folder there): duration = frames / rate of the header. A few
-    // players exist at a time. (WebKit's player, GStreamer's, neither loads
-    // nor refuses a WAV without frames: those are not asked there.)
+    // the folder there): duration = frames / rate of the header. Three
+    // players at most exist at a time; a new one has the focus. (WebKit's
+    // player, GStreamer's, neither loads nor refuses a WAV without frames:
+    // those are not asked there.)
     const unasked = browserName !== 'webkit' ? [] : rows.filter((row) => expected.get(row.name).wav?.readUInt32LE(40) === 0);
     const durations = await page.$$eval('.result button.play', async (buttons, skip) => {
       const out = [];
@@ -361,18 +401,21 @@ async function check(browserName, address) {
             audio.load();  // a browser may put off a player's preload
           });
         }
-        out.push([row.dataset.name, audio.error ? `error ${audio.error.code}` : audio.duration, document.querySelectorAll('audio').length]);
+        out.push([row.dataset.name, audio.error ? `error ${audio.error.code}` : audio.duration,
+                  document.querySelectorAll('audio').length, document.activeElement === audio]);
       }
       return out;
     }, unasked.map((row) => row.name));
-    for (const [name, duration, players] of durations) {
+    for (const [i, [name, duration, players, focused]] of durations.entries()) {
       const wav = expected.get(name).wav;
       const seconds = wav.readUInt32LE(40) / wav.readUInt16LE(32) / wav.readUInt32LE(24);
-      assert.ok(players <= 3, `${what}: ${players} players`);
+      assert.deepEqual([players, focused], [Math.min(i + 1, 3), true], `${what}: players, and the focus, after playing ${name}`);
       // A WAV without frames: Firefox's player refuses it (no media), Chromium's shows 0 s.
       if (seconds === 0 && browserName === 'firefox' && duration === 'error 4') continue;
       assert.ok(Math.abs(duration - seconds) < 0.002, `${what}: duration of ${name}: ${duration} s, not ${seconds} s`);
     }
+    // (the players gone have left the downloads as they were)
+    for (const row of rows) if (row.href) assert.equal(await digests(page, row.href), sha(expected.get(row.name).wav), `${what}: WAV bytes of ${row.name}`);
 
     if (toFolder) {
       // The folder: every WAV the native converter makes, at its path with
@@ -444,25 +487,34 @@ async function check(browserName, address) {
       await page.setViewport({width: 820, height: 1500});  // (rows out of sight are not painted)
       await page.screenshot({path: screenshot});
     }
-    // Cancel as soon as files are chosen again (a listener that runs after
-    // the page's own): the first files are in the workers, the rest queued;
-    // all are marked cancelled, without a status, and counted so; the bar
-    // holds nothing; then the page is idle, and a second later still nothing
-    // converted. A new choice converts with new workers: a file larger than
-    // a read window, whose output is larger than a staging Blob.
+    // Clear hands the focus to the file picker. Cancel as soon as files are
+    // chosen again (a listener after the page's own; the page's clock fast, so
+    // that each update makes one row and the page must go on by itself): the
+    // workers with a file ended at once; every row cancelled and counted so,
+    // the bar empty, its label saying so, the focus on Clear; a second later
+    // still nothing converted.
     await page.click('button#clear');
-    await page.$eval('input#files', (input) => input.addEventListener('change',
-      () => document.querySelector('button#cancel').click(), {once: true}));
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'files', `${what}: the focus after Clear`);
+    await page.evaluate(() => {
+      const now = performance.now.bind(performance), at = [0];
+      performance.now = () => now() + 26 * at[0]++;
+      document.querySelector('input#files').addEventListener('change', () => {
+        document.querySelector('button#cancel').focus();
+        document.querySelector('button#cancel').click();
+        window.busyAfterCancel = busyWorkers.size;
+      }, {once: true});
+    });
     await (await page.$('input#files')).uploadFile(...picked);
     await page.waitForSelector('body[data-idle="true"]');
-    await page.evaluate(() => new Promise((ok) => setTimeout(ok, 1000)));
+    await page.evaluate(() => new Promise((ok) => setTimeout(ok, 1000)).then(() => delete performance.now));
     const afterCancel = await page.$$eval('.result', (list) => list.map((row) =>
       [row.dataset.status ?? null, row.dataset.cancelled ?? null, row.querySelector('.notes').textContent]));
     assert.equal(afterCancel.length, picked.length, `${what}: rows after Cancel`);
     for (const row of afterCancel) assert.deepEqual(row, [null, 'true', 'Cancelled: not converted.'], `${what}: a row after Cancel`);
-    assert.deepEqual(await page.evaluate(() => [document.querySelector('#summary').dataset.cancelled,
-      document.querySelector('#summary').dataset.waiting, document.querySelector('progress#progress').value]),
-                     [String(picked.length), '0', 0], `${what}: summary and bar after Cancel`);
+    const n = picked.length, cancelled = `0 converted, 0 converted with warnings, 0 refused, ${n} cancelled, 0 waiting`;
+    const {data, skipped: ignored, ...after} = await stateOf(page);
+    assert.deepEqual({...after, cancelled: data.cancelled}, {sentence: cancelled, news: `Cancelled: ${cancelled}.`, busy: 0, focus: 'clear',
+      label: `0 of ${n} files, ${n} cancelled, 0 B of 0 B`, bar: [0, 1], cancelled: String(n)}, `${what}: summary, workers and bar after Cancel`);
     if (toFolder) {  // Cancel while the big file's WAV is written: nothing of it in the folder
       await page.evaluate(() => { window.holdBig = true; });
       await (await page.$('input#files')).uploadFile(path('big-ima4.aifc'));
@@ -473,14 +525,21 @@ async function check(browserName, address) {
       await page.evaluate(() => new Promise((ok) => setTimeout(ok, 500)));
       assert.ok(!Object.keys(await digests(page)).some((name) => name.startsWith('big-ima4')), `${what}: a WAV after Cancel`);
     }
-    await (await page.$('input#files')).uploadFile(path('big-ima4.aifc'));
-    await page.waitForFunction(() => document.body.dataset.idle === 'true' &&
-      document.querySelectorAll('.result[data-status]').length === document.querySelectorAll('.result:not([data-cancelled])').length,
-      {timeout: 60000});
+    // A new choice: the worker given notes.txt reports its converter lost, and
+    // is ended; big-ima4.aifc converts, its waveform seeing both channels.
+    await page.click('button#clear');
+    await page.evaluate(() => { window.loseOne = 'notes.txt'; });
+    const again = [path('big-ima4.aifc'), join(folder, 'notes.txt')];
+    await (await page.$('input#files')).uploadFile(...again);
+    await page.waitForFunction((n) => document.body.dataset.idle === 'true' &&
+      document.querySelectorAll('.result[data-status]').length === n, {timeout: 60000}, again.length);
     const big = native('big-ima4.aifc', 'made/big-ima4').wav;
-    assert.equal(await page.$eval('.result:last-child', (row) => row.dataset.status), '0', `${what}: a conversion after Cancel`);
+    const [lost, status, picture] = await page.evaluate((row) => [[...document.querySelectorAll('.notes')].filter((p) => p.textContent === 'lost')
+      .length + (window.lostEnded ? ', ended' : ''), document.querySelector(row).dataset.status, document.querySelector(`${row} img`).src], '.result[data-name="big-ima4.aifc"]');
+    assert.deepEqual([lost, status, decodeURIComponent(picture).match(/ d="([^"]*)"/)[1]], ['1, ended', '0', waveform(big)],
+                     `${what}: a lost converter; big-ima4.aifc after Cancel, its waveform`);
     assert.equal(toFolder ? (await digests(page))['big-ima4.aifc.wav']
-      : await digests(page, await page.$eval('.result:last-child a.wav', (a) => a.href)), sha(big), `${what}: WAV bytes after Cancel`);
+      : await digests(page, await page.$eval('.result[data-name="big-ima4.aifc"] a.wav', (a) => a.href)), sha(big), `${what}: WAV bytes after Cancel`);
 
     if (store === 'private') {
       // A page that opens removes the directories of pages closed (their
@@ -561,11 +620,15 @@ async function check(browserName, address) {
 // which hand the page real files and folders as the system's drag and drop
 // does; reading them from a file:// page needs --allow-file-access-from-files).
 // The page walks every entry: the archive folder, and a folder of more
-// entries than one read of a directory gives (100 in Chromium). Each row is
-// named by its path inside what was dropped and is the native result.
+// entries than one read of a directory gives (100 in Chromium), and one the
+// browser cannot read (Chromium: a name that is not UTF-8, MacRoman's é),
+// refused and counted as done. Each row is named by its path inside what was
+// dropped and is the native result; the Mac's files are skipped.
 async function checkDrop() {
   const crowd = join(work, 'crowd');
   mkdirSync(crowd);
+  mkdirSync(join(work, 'macroman'));
+  writeFileSync(Buffer.from(join(work, 'macroman/caf\x8e.aifc'), 'latin1'), '');
   const crowdNames = [];
   for (let i = 0; i < 150; i++) {
     const name = `crowd/${String(i).padStart(3, '0')}.aifc`;
@@ -577,22 +640,24 @@ async function checkDrop() {
     const page = await browser.newPage();
     await page.goto(pathToFileURL(pagePath).href);
     const client = await page.createCDPSession();
-    const data = {items: [], files: [folder, crowd], dragOperationsMask: 1};
+    const data = {items: [], files: [folder, crowd, join(work, 'macroman')], dragOperationsMask: 1};
     for (const type of ['dragEnter', 'dragOver', 'drop']) {
       await client.send('Input.dispatchDragEvent', {type, x: 100, y: 100, data});
     }
     const from = new Map([...cases.filter(([name]) => name.startsWith('archive/')),
-                          ...crowdNames.map((name) => [name, 'corpus/ok-sdx2-stereo'])]);
+                          ...crowdNames.map((name) => [name, 'corpus/ok-sdx2-stereo']), ['macroman/']]);
     await page.waitForFunction((n) => document.body.dataset.idle === 'true' &&
       document.querySelectorAll('.result[data-status]').length === n, {timeout: 60000}, from.size);
     const rows = await page.$$eval('.result', (list) => list.map((row) =>
-      [row.dataset.name, row.dataset.status, row.querySelector('.messages').textContent]));
+      [row.dataset.name, row.dataset.status, row.querySelector('.messages').textContent, row.querySelector('.notes').textContent]));
     assert.deepEqual(rows.map(([name]) => name).sort(), [...from.keys()].sort(), 'drop: one row per file');
-    for (const [name, status, messages] of rows) {
-      const e = native(name, from.get(name));
-      assert.deepEqual([status, messages], [String(e.status), e.stderr], `drop: result of ${name}`);
+    for (const [name, status, messages, notes] of rows) {
+      const e = name === 'macroman/' ? {status: 1, stderr: '', notes: 'The browser could not read this folder (TypeMismatchError).'}
+        : {...native(name, from.get(name)), notes: ''};
+      assert.deepEqual([status, messages, notes], [String(e.status), e.stderr, e.notes], `drop: result of ${name}`);
     }
-    console.log(`ok: chromium drop (${rows.length} files in two folders)`);
+    assert.deepEqual(await page.$eval('#summary', (s) => [s.dataset.waiting, s.dataset.skipped]), ['0', String(macFiles.length)], 'drop: summary');
+    console.log(`ok: chromium drop (${rows.length} files in three folders)`);
   } finally {
     await browser.close();
   }
