@@ -2,7 +2,8 @@
 // reading, writing, positioning and removing files by path, file identity, and
 // the cleanup of an interrupted run. Everything above this face is standard
 // C++; each operating system has a file of its own behind it
-// (platform_posix.cpp, platform_windows.cpp), and the build picks one.
+// (platform_posix.cpp, platform_windows.cpp), and the build picks one; what
+// is the same on every system is in platform.cpp.
 //
 // Paths are UTF-8 everywhere. Files are plain descriptors; positions and sizes
 // are 64-bit whatever the build flags, so a sound data offset past 2 GiB means

@@ -5,6 +5,7 @@
 #endif
 
 #include "driver/platform.h"
+#include "driver/platform_system.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,9 +31,6 @@ static_assert(std::atomic<const char*>::is_always_lock_free, "used from a signal
 // followed.
 constexpr std::size_t kMaxTarget = 4096;
 char output_target[kMaxTarget];
-
-// Largest count handed to one system read or write.
-constexpr std::size_t kMaxTransfer = 1u << 30;
 
 }  // namespace
 
@@ -224,27 +222,9 @@ void prepare_process(int*, char***) {
 #endif
 }
 
-bool write_file(int fd, const std::uint8_t* buf, std::size_t n) {
-  while (n > 0) {
-    const ssize_t done = write(fd, buf, n < kMaxTransfer ? n : kMaxTransfer);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) {
-      if (done == 0) errno = ENOSPC;
-      return false;
-    }
-    buf += done;
-    n -= static_cast<std::size_t>(done);
-  }
-  return true;
-}
+std::ptrdiff_t write_some(int fd, const std::uint8_t* buf, std::size_t n) { return write(fd, buf, n); }
 
-bool seek_file(int fd, std::uint64_t position) {
-  if (position > static_cast<std::uint64_t>(INT64_MAX)) {
-    errno = EINVAL;
-    return false;
-  }
-  return lseek(fd, static_cast<off_t>(position), SEEK_SET) >= 0;
-}
+bool seek_to(int fd, std::int64_t position) { return lseek(fd, static_cast<off_t>(position), SEEK_SET) >= 0; }
 
 const char* take_output() { return registered_path.exchange(nullptr); }
 

@@ -1,6 +1,7 @@
 // The operating-system calls on Windows: the C runtime's descriptors, file
 // information by handle, wide-character paths and console events.
 #include "driver/platform.h"
+#include "driver/platform_system.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -27,10 +28,6 @@ std::atomic<const char*> registered_path{nullptr};
 // file, a link's target rather than the link.
 constexpr std::size_t kMaxTarget = 4096;
 char output_target[kMaxTarget];
-
-// Largest count handed to one read or write: the runtime takes an unsigned
-// int.
-constexpr std::size_t kMaxTransfer = 1u << 30;
 
 // STATUS_CONTROL_C_EXIT: the status of a console program ended by Ctrl-C.
 constexpr UINT kControlCExit = 0xC000013Au;
@@ -171,26 +168,11 @@ void prepare_process(int* argc, char*** argv) {
   SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
-bool write_file(int fd, const std::uint8_t* buf, std::size_t n) {
-  while (n > 0) {
-    const int done = _write(fd, buf, static_cast<unsigned>(n < kMaxTransfer ? n : kMaxTransfer));
-    if (done <= 0) {
-      if (done == 0) errno = ENOSPC;
-      return false;
-    }
-    buf += done;
-    n -= static_cast<std::size_t>(done);
-  }
-  return true;
+std::ptrdiff_t write_some(int fd, const std::uint8_t* buf, std::size_t n) {
+  return _write(fd, buf, static_cast<unsigned>(n));
 }
 
-bool seek_file(int fd, std::uint64_t position) {
-  if (position > static_cast<std::uint64_t>(INT64_MAX)) {
-    errno = EINVAL;
-    return false;
-  }
-  return _lseeki64(fd, static_cast<std::int64_t>(position), SEEK_SET) >= 0;
-}
+bool seek_to(int fd, std::int64_t position) { return _lseeki64(fd, position, SEEK_SET) >= 0; }
 
 const char* take_output() { return registered_path.exchange(nullptr); }
 
