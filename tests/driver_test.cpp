@@ -24,6 +24,7 @@
 #include <cstring>
 #include <filesystem>
 #include <tuple>
+#include <utility>
 
 #include "driver/platform.h"
 #include "driver/run.h"
@@ -33,6 +34,15 @@ namespace aifc_test {
 namespace {
 
 namespace fs = std::filesystem;
+
+// What a command writes to its standard output, and its exit status.
+std::pair<Bytes, int> run_command(const std::string& command) {
+  Bytes out;
+  std::FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return {out, -1};
+  for (int c; (c = std::fgetc(p)) != EOF;) out.push_back(static_cast<std::uint8_t>(c));
+  return {out, exit_status(pclose(p))};
+}
 
 const Bytes kValid = aifc(1, 2, "sowt", {1, 2, 3, 4});
 const Bytes kValidWav = cat({wav_header(1, 8000, 4), {1, 2, 3, 4}});
@@ -204,19 +214,14 @@ TEST(OutputLink, WritesTheTargetAndRemovesOnlyIt) {
 // a file does, over many pipe buffers; a refused file's output stays in it.
 TEST(OutputLink, DevStdoutIntoAPipe) {
   TempDir dir;
-  const Bytes cut = cat({aifc(2, 3, "sowt", {1, 2, 3, 4, 5, 6}), {7}});
   for (const auto& [input, out, err] :
        {std::tuple{aifc(2, 100000, "sowt", repeat(3, 400000)), cat({wav_header(2, 8000, 400000), repeat(3, 400000)}),
                    std::string()},
-        {cut, cat({wav_header(2, 8000, 12), {1, 2, 3, 4, 5, 6}}), "IN: unexpected end of file\n" + kBadFile}}) {
+        {cat({aifc(2, 3, "sowt", {1, 2, 3, 4, 5, 6}), {7}}), cat({wav_header(2, 8000, 12), {1, 2, 3, 4, 5, 6}}),
+         "IN: unexpected end of file\n" + kBadFile}}) {
     write_file(dir.path("IN"), input);
-    const std::string command = "cd " + dir.path(".") + " && " + program_command(AIFCONV_BINARY) + " IN /dev/stdout";
-    std::FILE* p = popen((command + " 2>err").c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    Bytes got;
-    for (int c; (c = std::fgetc(p)) != EOF;) got.push_back(static_cast<std::uint8_t>(c));
-    EXPECT_EQ(exit_status(pclose(p)), err.empty() ? 0 : 1);
-    EXPECT_EQ(got, out);
+    const auto got = run_command("cd " + dir.path(".") + " && " + program_command(AIFCONV_BINARY) + " IN /dev/stdout 2>err");
+    EXPECT_EQ(got, std::make_pair(out, err.empty() ? 0 : 1));
     EXPECT_EQ(read_text(dir.path("err")), err);
   }
 }
@@ -234,15 +239,9 @@ TEST(OutputClose, FailureAtTheCloseFailsTheRun) {
     return false;
   };
   const std::string kEio = "OUT: " + std::string(std::strerror(EIO)) + "\n";
-  const struct {
-    Bytes input;
-    std::string err;
-  } cases[] = {
-      {kValid, kEio},
-      {text("not a sound file"), "warning: unhandled chunk not  (size=1629516655)\n" + kBadFile},
-  };
-  for (const auto& c : cases) {
-    expect_result(convert(c.input, hooks), {"", {}, 1, c.err, {}});
+  for (const auto& [input, err] : {std::pair{kValid, kEio},
+                                   {text("not a sound file"), "warning: unhandled chunk not  (size=1629516655)\n" + kBadFile}}) {
+    expect_result(convert(input, hooks), {"", {}, 1, err, {}});
   }
 }
 
@@ -259,15 +258,8 @@ TEST(ShortRead, ReadErrorUsesTheSystemMessage) {
 
 // The installed binary, as a user runs it.
 TEST(Binary, UsageNamesTheInvocationWord) {
-  const std::string command = program_command(AIFCONV_BINARY) + " 2>&1";
-  std::FILE* p = popen(command.c_str(), "r");
-  ASSERT_NE(p, nullptr);
-  char buf[256] = {};
-  const std::size_t n = std::fread(buf, 1, sizeof buf - 1, p);
-  const int status = pclose(p);
-  EXPECT_EQ(std::string(buf, n),
-            "usage: " + std::string(AIFCONV_BINARY) + " <input AIFC file> <output WAV file>\n");
-  EXPECT_EQ(exit_status(status), 1);
+  EXPECT_EQ(run_command(program_command(AIFCONV_BINARY) + " 2>&1"),
+            std::make_pair(text("usage: " + std::string(AIFCONV_BINARY) + " <input AIFC file> <output WAV file>\n"), 1));
 }
 
 // The output is created as any new file: read and write for all, less the
