@@ -66,9 +66,12 @@ async function finish(slot, item, result) {
     item.wavSize = result.written ?? result.wav.size ?? result.wav.byteLength;
     saving.add(item);
     slot.blobs += blob;
+    // keep() counts a WAV kept in memory before its first await, so that
+    // next() sees the budget this WAV fills.
+    const kept = keep(item, result);
     next();
     try {
-      await keep(item, result);
+      await kept;
     } catch (e) {
       result = {status: 1, messages: result.messages, wav: null, picture: null, notes: [...result.notes, e.note]};
     }

@@ -238,6 +238,10 @@ async function leaveMemory() {
 // Writes into the chosen ZIP file, one entry after another.
 function writeIntoZip(zip, item, entry, data) {
   zip.items.push(item);
+  if (!zip.used) {
+    $('zip-status').dataset.state = 'making';
+    $('zip-status').textContent = `Writing the WAV files into “${zip.name}”.`;
+  }
   zip.used = true;
   item.inZip = zip.name;
   zip.chain = zip.chain.then(async () => {
@@ -263,11 +267,13 @@ function finishZip() {
     if (zip.error) throw zip.error;
     await zip.writable.write(zip.writer.end());
     await zip.writable.close();
-    $('output-name').textContent = `“${zip.name}” is finished: ${zip.writer.count} WAV files.`;
+    $('zip-status').textContent = `“${zip.name}” is finished: ${zip.writer.count} WAV files.`;
+    $('zip-status').dataset.state = 'done';
   }).catch((e) => {
     zip.writable.abort().catch(() => {});
     for (const item of zip.items) if (!item.lost && item.state !== 'cancelled') lose(item, e.name);
-    $('output-name').textContent = `The browser could not write the ZIP file “${zip.name}” (${e.name}).`;
+    $('zip-status').textContent = `The browser could not write the ZIP file “${zip.name}” (${e.name}).`;
+    $('zip-status').dataset.state = 'failed';
   }).then(() => {
     zipClosing = null;
     schedule();

@@ -442,7 +442,8 @@ async function check(browserName, address) {
       const outputs = [...shown].filter(([name, from]) => native(name, from).wav).map(([name]) => name + '.wav');
       let last = [], lost = [];
       if (store === 'zip-file') {
-        await page.waitForFunction(() => window.zips.every((zip) => zip.end === 'closed'));
+        await page.waitForFunction(() => window.zips.every((zip) => zip.end === 'closed') &&
+          document.querySelector('#zip-status').dataset.state === 'done');
         for (let i = 0; i < await page.evaluate(() => window.zips.length); i++) {
           parts.push(unzip(await bytesOf(page, await page.evaluate((k) => URL.createObjectURL(new Blob(window.zips[k])), i))));
         }
