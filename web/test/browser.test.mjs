@@ -394,12 +394,15 @@ async function check(browserName, address) {
         play.click();
         for (let i = 0; i < 300 && !row.querySelector('audio'); i++) await new Promise((ok) => setTimeout(ok, 10));
         const audio = row.querySelector('audio');
-        if (audio.readyState < 1) {
+        // (Once more after an error: headless Firefox, loaded, now and then
+        // fails to decode a WAV it reads right on the next load.)
+        for (let tries = 0; tries < 2 && (audio.readyState < 1 || tries === 1); tries++) {
           await new Promise((ok, fail) => {
             audio.onloadedmetadata = audio.onerror = ok;
             setTimeout(() => fail(new Error(`${row.dataset.name}: no metadata (readyState ${audio.readyState})`)), 15000);
             audio.load();  // a browser may put off a player's preload
           });
+          if (!audio.error) break;
         }
         out.push([row.dataset.name, audio.error ? `error ${audio.error.code}` : audio.duration,
                   document.querySelectorAll('audio').length, document.activeElement === audio]);
