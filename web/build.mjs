@@ -1,7 +1,8 @@
 // Makes the one-file page: web/page.html with, inlined in this order, its
 // style, the worker (the converter's module, then its message loop) and the
-// page's scripts (the ZIP writer from npm, then page.js), each led by the
-// licence notices of what it holds. Nothing the page loads comes from
+// page's scripts (the ZIP writer from npm, then the page's own files, one
+// closure made of them in the order of `scripts`), each led by the licence
+// notices of what it holds. Nothing the page loads comes from
 // anywhere else.
 //   node web/build.mjs BUILD_DIR    (BUILD_DIR holds aifconv_worker.js)
 import {readFileSync, writeFileSync} from 'node:fs';
@@ -31,11 +32,16 @@ function notice(path) {
   return `/*!\n${text}\n*/`;
 }
 
+// The page's own scripts share one closure: each file declares its part
+// (functions, constants, state) at its top level.
+const scripts = ['list.js', 'pool.js', 'store.js', 'zip.js', 'page.js'];
+const pageScript = `'use strict';\n(() => {\n${scripts.map((name) => read(join(web, name))).join('\n')}\n})();`;
+
 const parts = {
   '/*STYLE*/': [read(join(web, 'page.css'))],
   '/*WORKER*/': [notice(join(web, '../LICENSE')), notice(join(web, 'notices.txt')),
                  read(join(build, 'aifconv_worker.js')), read(join(web, 'worker.js'))],
-  '/*SCRIPTS*/': [notice(join(web, 'node_modules/client-zip/LICENSE.txt')), zipWriter(), read(join(web, 'page.js'))],
+  '/*SCRIPTS*/': [notice(join(web, 'node_modules/client-zip/LICENSE.txt')), zipWriter(), pageScript],
 };
 let page = read(join(web, 'page.html'));
 for (const [marker, texts] of Object.entries(parts)) {

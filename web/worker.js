@@ -1,27 +1,17 @@
 // The page's worker: it owns the converter and runs one conversion at a time.
-// Messages (plain objects):
-//   in:  {type: 'convert', id, name, file, buffer}   name: the path inside the selection
-//        {type: 'bytes', id, start, bytes}   an answer to 'read': an ArrayBuffer,
-//        {type: 'bytes', id, start, error}   or the name of the page's error
-//   out: {type: 'progress', id, read}        input bytes read so far
-//        {type: 'read', id, start, end}      the bytes [start, end) of the job's file, please
-//        {type: 'done', id, status, messages, notes, wav, picture, lost}
+// Its messages with the page are described in one place: pool.js.
 // 'read' is asked only where this worker cannot read the File it is given
 // (WebKit, where a worker of a page opened from file:// has an opaque
 // origin, reads no Blob at all, not even its own, and no blob: URL), found
 // by trying: the first file's first byte. The page then reads the file
 // window by window and hands over each window's bytes, one at a time, and
 // the converter runs once all are here (it reads synchronously).
-// `messages` is the converter's standard error, verbatim; `notes` are the
-// few failures only the page can have (a file the browser cannot read,
-// memory), each a line saying so; `wav` only for status 0: a Blob, or with
-// `buffer` an ArrayBuffer (transferred) when the output fits one staging
-// buffer (in Chromium, the bytes of a Blob made in a worker stay in its
-// memory until that Blob is collected, which a small Blob hardly ever
-// makes happen: thousands of them grew the worker by hundreds of MiB); and
-// `picture`, the text of a small SVG of the waveform drawn from the
-// output's samples (the page shows it as a data: URL: no Blob per row);
-// `lost` when the worker cannot go on (the page then starts a new one).
+// A WAV that fits one staging buffer comes back as an ArrayBuffer when the
+// page asks for one (`buffer`): in Chromium, the bytes of a Blob made in a
+// worker stay in its memory until that Blob is collected, which a small Blob
+// hardly ever makes happen (thousands of them grew the worker by hundreds of
+// MiB). The waveform's picture is SVG text (the page shows it as a data:
+// URL: no Blob per row).
 // The page runs several of these workers at once, one file each.
 // The output never stays in the WebAssembly memory: each write of the
 // converter is copied to a staging buffer that becomes a Blob when full.
