@@ -26,6 +26,13 @@
 //                    origin-private file system standing in for the one
 //                    showDirectoryPicker gives), then the same folder chosen
 //                    again: the resume, timed too
+//   firefox-memory   Firefox from file://, every window private (no
+//                    origin-private file system there): the WAVs in memory,
+//                    each part of the ZIP saved as the page offers it (not
+//                    in the default list)
+//   chromium-private Chromium from 127.0.0.1, no folder: the WAVs where the
+//                    page puts them, the ZIP's parts read out as for Firefox
+//                    but over a WebSocket (not in the default list)
 // Timed in the page: the conversion, from the input's change event to the
 // last row's data-status; the ZIP, from there to #zip-status[data-state=
 // "done"]. Sampled every 0.5 s: the memory of all the browser's processes
@@ -37,7 +44,8 @@
 // CRC-32 and compared with the recipe's WAV of that name, no entry missing
 // or extra (refused.txt, if there, equal to the recipe's); the folder's
 // files likewise. Printed: a table per way, and the goals.
-// AIFCONV_BENCH_TRACE=1: the memory by kind of process every 5 s.
+// AIFCONV_BENCH_TRACE=1: the memory by kind of process every 5 s;
+// AIFCONV_BENCH_METRICS=1: Chromium's main thread per 1,000 rows.
 import {execFileSync, spawnSync} from 'node:child_process';
 import {createHash} from 'node:crypto';
 import {closeSync, createReadStream, existsSync, linkSync, mkdirSync, openSync, readFileSync, readSync, readdirSync, rmSync, statSync,
@@ -189,10 +197,13 @@ async function checkZips(paths, wavs, dir, what) {
 // pickers of the way.
 function instrument(way, port) {
   window.bench = {start: 0, times: [], seen: new WeakSet(), zipReady: 0, zipFailed: ''};
-  const ready = () => {
+  // (the last time a part of the ZIP was ready: the memory store offers
+  // several; a page without data-state, its link)
+  const ready = (records) => {
     const status = document.getElementById('zip-status');
     if (status?.dataset.state === 'failed') bench.zipFailed ||= status.textContent || 'failed';
-    if (!bench.zipReady && (status?.dataset.state === 'done' || document.querySelector('a#zip-file[href]'))) {
+    if (records.some((r) => r.attributeName === 'data-state') && status?.dataset.state === 'done' ||
+        !status?.dataset.state && !bench.zipReady && document.querySelector('a#zip-file[href]')) {
       bench.zipReady = performance.now();
     }
   };
@@ -319,12 +330,13 @@ for (const n of sizes) {
     const what = `${n} files, ${way}`;
     const downloads = join(work, 'out', `${n}-${way}`);
     mkdirSync(downloads);
-    const browser = way === 'firefox' ? await launchFirefox(work, downloads) : await launch(work);
+    const browser = way.startsWith('firefox') ? await launchFirefox(work, downloads, way === 'firefox-memory') : await launch(work);
     const memory = sampleMemory(browser.process().pid, 500, what);
     try {
       const page = await browser.newPage();
-      if (way !== 'firefox') await page.setBypassCSP(true);  // (for the benchmark's WebSocket)
-      await page.goto(way === 'chromium-folder' ? `http://127.0.0.1:${port}/` : pathToFileURL(resolve(pagePath)).href);
+      if (!way.startsWith('firefox')) await page.setBypassCSP(true);  // (for the benchmark's WebSocket)
+      await page.goto(way === 'chromium-folder' || way === 'chromium-private' ? `http://127.0.0.1:${port}/`
+        : pathToFileURL(resolve(pagePath)).href);
       await page.evaluate(instrument, way, port);
       if (way === 'chromium-zip' && await page.$('button#output-zip')) {
         await page.click('button#output-zip');
@@ -341,16 +353,48 @@ for (const n of sizes) {
       }
       const startLoad = load();
       const choose = async () => {
-        if (way === 'firefox') await (await page.$('input#files')).uploadFile(...names.slice(0, n).map((name) => join(dir, name)));
+        if (way.startsWith('firefox')) await (await page.$('input#files')).uploadFile(...names.slice(0, n).map((name) => join(dir, name)));
         else await (await page.$('input#folder')).uploadFile(join(dir, 'archive'));
         await page.waitForFunction((count) => document.body.dataset.idle === 'true' &&
           document.querySelectorAll('.result[data-status]').length === count, {timeout: 0, polling: 1000}, n);
       };
       if (way !== 'chromium-folder') await page.evaluate(() => bench.pressZip());
+      // Firefox saves each part of the ZIP as the page offers it (the memory
+      // store waits for that to go on), unless the page had it saved.
+      const clicked = new Set();
+      const saver = way.startsWith('firefox') && setInterval(() => page.evaluate(() =>
+        [...document.querySelectorAll('a.zip-part[download]')].map((a) => a.download)).then(async (names) => {
+        for (const [i, name] of names.entries()) {
+          if (clicked.has(name)) continue;
+          clicked.add(name);
+          await new Promise((ok) => setTimeout(ok, 1000));
+          if (!existsSync(join(downloads, name)) && !existsSync(join(downloads, name + '.part'))) {
+            await page.evaluate((i) => document.querySelectorAll('a.zip-part[download]')[i].click(), i);
+          }
+        }
+      }).catch(() => {}), 1000);
+      // (AIFCONV_BENCH_METRICS=1, Chromium: per 1,000 rows done, its main
+      // thread's busy, script, layout and style seconds, and the DOM's nodes)
+      const cdp = process.env.AIFCONV_BENCH_METRICS && !way.startsWith('firefox') && await page.createCDPSession();
+      const metricsDone = cdp && (async () => {
+        await cdp.send('Performance.enable');
+        const keys = ['TaskDuration', 'ScriptDuration', 'LayoutDuration', 'RecalcStyleDuration'];
+        const metrics = async () => Object.fromEntries((await cdp.send('Performance.getMetrics')).metrics.map((m) => [m.name, m.value]));
+        let before = await metrics(), at = Date.now();
+        for (let mark = 1000; mark <= n; mark += 1000) {
+          while (await page.evaluate(() => bench.times.length) < mark) await new Promise((ok) => setTimeout(ok, 250));
+          const now = await metrics();
+          console.log(`${what}, rows ${mark - 999}-${mark}: ${((Date.now() - at) / 1000).toFixed(1)} s; main thread (s): ` +
+                      keys.map((k) => `${k.replace('Duration', '')} ${(now[k] - before[k]).toFixed(1)}`).join(', ') + `; nodes ${now.Nodes}`);
+          before = now; at = Date.now();
+        }
+      })();
       await choose();
+      await metricsDone;
       if (way !== 'chromium-folder') {
-        await page.waitForFunction(() => bench.zipReady || bench.zipFailed, {timeout: 0, polling: 250});
+        await page.waitForFunction(() => bench.zipReady > Math.max(...bench.times) || bench.zipFailed, {timeout: 0, polling: 250});
       }
+      clearInterval(saver);
       const atZip = memory.read();
       const timed = await page.evaluate(() => ({start: bench.start, last: Math.max(...bench.times), count: bench.times.length,
                                                 zipReady: bench.zipReady, zipFailed: bench.zipFailed}));
@@ -401,7 +445,7 @@ for (const n of sizes) {
         if (states !== wavs.size) throw new Error(`${what}: ${states} rows already converted on resuming, not ${wavs.size}`);
       } else {
         let zips;
-        if (way === 'firefox') {
+        if (way.startsWith('firefox')) {
           zips = await downloaded(page, downloads);
         } else {
           const sent = store === 'zip-file' ? ['zip-file'] : await readOut(page, `${n}-${way}`);

@@ -12,14 +12,16 @@ import {launchChromium} from '../web/test/chromium.mjs';
 export const launch = (work, extra = []) => launchChromium(work, extra, 3600000);
 
 // Firefox ESR, its profile (and so its origin-private file system) in WORK,
-// saving downloads into DOWNLOADS without asking.
-export async function launchFirefox(work, downloads) {
+// saving downloads into DOWNLOADS without asking; PRIVATE: every window a
+// private one.
+export async function launchFirefox(work, downloads, private_ = false) {
   const {default: puppeteer} = await import('../web/node_modules/puppeteer-core/lib/esm/puppeteer/puppeteer-core.js');
   return puppeteer.launch({browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless: true,
                            protocolTimeout: 3600000, userDataDir: mkdtempSync(join(work, 'firefox-')),
                            extraPrefsFirefox: {'browser.download.folderList': 2, 'browser.download.dir': downloads,
                                                'browser.download.useDownloadDir': true,
-                                               'browser.download.always_ask_before_handling_new_types': false}});
+                                               'browser.download.always_ask_before_handling_new_types': false,
+                                               'browser.privatebrowsing.autostart': private_}});
 }
 
 export const median = (values) => [...values].sort((a, b) => a - b)[Math.floor((values.length - 1) / 2)];
