@@ -16,7 +16,7 @@ let items = [];            // every item of the list, in order: {id, name, file,
 let rowsMade = 0;          // items[0 .. rowsMade) have their row in the list
 const changed = new Set(); // items whose row is to be updated
 const batch = {files: 0, done: 0, bytes: 0, doneBytes: 0};
-const counts = {converted: 0, warned: 0, refused: 0, cancelled: 0};
+const counts = {converted: 0, warned: 0, refused: 0, cancelled: 0, lost: 0};
 const urls = [];           // object URLs to revoke on Clear
 const players = [];        // the rows' audio elements, oldest first
 let renderTimer = 0, lastRender = 0;
@@ -107,15 +107,18 @@ function render() {
   const waiting = batch.files - batch.done;
   for (const [key, value] of Object.entries({...counts, waiting})) summary.dataset[key] = value;
   const text = `${counts.converted} converted, ${counts.warned} converted with warnings, ` +
-    `${counts.refused} refused, ${counts.cancelled} cancelled, ${waiting} waiting`;
+    `${counts.refused} refused, ${counts.cancelled} cancelled, ${waiting} waiting` +
+    (counts.lost ? `, ${counts.lost} whose WAV the browser lost` : '');
   if (summary.textContent !== text) summary.textContent = text;  // a live region: only news
   const busy = queue.length > 0 || saving.size > 0 || slots.some((slot) => slot.item) || rowsMade < items.length ||
-               changed.size > 0 || refused !== 'written';
+               changed.size > 0 || refused !== 'written' || zipClosing !== null;
   document.body.dataset.idle = String(!busy);
+  if (paused === 'ask' || paused === 'offered') document.body.dataset.paused = paused === 'ask' ? 'ask' : 'part';
+  else delete document.body.dataset.paused;
   $('cancel').disabled = !busy;
-  $('zip').disabled = outputs.size === 0 || zipping;
+  $('zip').disabled = !items.some((item) => item.entry) || zipping || paused !== null;
   $('clear').disabled = busy || zipping || items.length === 0;
-  $('output-folder').disabled = busy;
+  $('output-folder').disabled = $('output-zip').disabled = busy && paused !== 'ask';
   if (busy) schedule();
 }
 
@@ -125,7 +128,7 @@ function showRow(item) {
   row.querySelector('.state').textContent = item.state;
   if (item.state === 'cancelled') {
     row.dataset.cancelled = 'true';
-    row.querySelector('.notes').textContent = 'Cancelled: not converted.';
+    row.querySelector('.notes').textContent = item.cancelNote;
   }
   if (!result) return;
   row.dataset.status = String(result.status);
@@ -133,8 +136,11 @@ function showRow(item) {
   row.querySelector('.messages').textContent = result.messages;
   row.querySelector('.hint').textContent = result.status === 0 ? '' : hint(result.messages);
   row.querySelector('.notes').textContent = result.notes.join('\n');
-  if (result.status !== 0 || !(item.url || item.saved)) return;
+  const where = item.url ? 'url' : item.saved ? 'folder' : item.inZip ? 'zip' : item.part ? 'part' : '';
+  if (result.status !== 0 || item.shown === where) return;
+  item.shown = where;
   const output = row.querySelector('.output');
+  for (const old of [...output.children]) if (old.tagName !== 'IMG') old.remove();
   if (result.picture) {
     const picture = document.createElement('img');
     picture.loading = 'lazy';
@@ -143,6 +149,12 @@ function showRow(item) {
     output.append(picture);
     result.picture = null;
   }
+  if (where === 'zip' || where === 'part') {
+    const span = document.createElement('span');
+    span.textContent = `in ${item.inZip || item.part} (${formatBytes(item.wavSize)})`;
+    return output.append(span);
+  }
+  if (!where) return;
   const play = document.createElement('button');
   play.type = 'button';
   play.className = 'play';
@@ -159,7 +171,9 @@ function showRow(item) {
     link.setAttribute('aria-label', `Download ${link.download} (${formatBytes(item.wavSize)})`);
     output.append(link);
   } else {
-    output.append(`in the folder (${formatBytes(item.wavSize)})`);
+    const span = document.createElement('span');
+    span.textContent = `in the folder (${formatBytes(item.wavSize)})`;
+    output.append(span);
   }
 }
 

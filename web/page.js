@@ -21,13 +21,22 @@ function addFiles(files) {
     queue.push(item);
   }
   if (folder) refused = 'due';
+  if (zipFile) zipFile.used = true;
+  if (downloaded) {
+    // Download all's ZIP was taken: what it holds leaves the page.
+    downloaded = false;
+    release(items.filter((item) => item.entry), 'aifconv.zip');
+    const link = $('zip-file');
+    if (link) { URL.revokeObjectURL(link.href); link.remove(); }
+  }
+  quota = null;
   document.body.dataset.idle = 'false';
   $('cancel').disabled = false;
   next();
 }
 
 function next() {
-  while (queue.length > 0 && saving.size < kSaving) {
+  while (storeKnown && !paused && queue.length > 0 && saving.size < kSaving) {
     const slot = slots.find((s) => !s.item) || (slots.length < kWorkers ? newSlot() : null);
     if (!slot) break;
     const item = queue.shift();
@@ -37,36 +46,30 @@ function next() {
     if (folder) resume(slot, item);
     else post(slot, item);
   }
-  if (refused === 'due' && queue.length === 0 && saving.size === 0 && !slots.some((slot) => slot.item)) writeRefused();
+  if (saving.size === 0 && !slots.some((slot) => slot.item)) storeIdle();
   schedule();
 }
 
-// A worker's result. Its worker takes the next file at once; a WAV for
-// the output folder is written meanwhile (a few at a time).
+// A worker's result. Its worker takes the next file at once; a WAV is
+// stored meanwhile (a few at a time).
 async function finish(slot, item, result) {
   if (item.state === 'cancelled') return;
   if (slot.item === item) slot.item = null;
   const blob = result.wav instanceof Blob;
-  if (folder && !blob && ++slot.files >= kFilesPerWorker && slot.blobs === 0) drop(slot);
+  if (storeKind() !== 'memory' && !blob && ++slot.files >= kFilesPerWorker && slot.blobs === 0) drop(slot);
   if (result.status === 0 && result.wav) {
     item.wavSize = result.wav.size ?? result.wav.byteLength;
-    if (folder) {
-      saving.add(item);
-      slot.blobs += blob;
-      next();
-      try {
-        item.saved = await save(outputPath(item.name), result.wav, item);
-      } catch (e) {
-        result = {status: 1, messages: result.messages, wav: null, picture: null, notes: [...result.notes,
-          `The browser could not write ${outputPath(item.name)} in the output folder (${e.name}); nothing was kept.`]};
-      }
-      saving.delete(item);
-      slot.blobs -= blob;
-      if (item.state === 'cancelled') return next();
-    } else {
-      item.url = makeUrl(result.wav);
-      outputs.set(item.name + '.wav', {blob: result.wav, lastModified: item.file.lastModified});
+    saving.add(item);
+    slot.blobs += blob;
+    next();
+    try {
+      await keep(item, result);
+    } catch (e) {
+      result = {status: 1, messages: result.messages, wav: null, picture: null, notes: [...result.notes, e.note]};
     }
+    saving.delete(item);
+    slot.blobs -= blob;
+    if (item.state === 'cancelled') return next();
     result.wav = null;
   }
   item.result = result;
@@ -79,23 +82,24 @@ async function finish(slot, item, result) {
 }
 
 // Stops the conversions at hand (their workers are ended: a conversion
-// runs to its end once started; a WAV being written is removed) and drops
-// the queue.
-function cancel() {
-  const stopped = [...saving];
+// runs to its end once started; a WAV being written is removed, but one
+// going into a chosen ZIP file is finished) and drops the queue.
+function cancel(note = 'Cancelled: not converted.') {
+  const stopped = [...saving].filter((item) => !item.inZip && item.state !== 'cancelled');
   for (const slot of [...slots]) {
     if (slot.item) { stopped.push(slot.item); drop(slot); }
   }
   for (const item of [...stopped, ...queue]) {
     item.state = 'cancelled';
+    item.cancelNote = note;
     changed.add(item);
     counts.cancelled++;
     batch.files--;
     batch.bytes -= inputBytes(item);
   }
   queue.length = 0;
-  saving.clear();
-  if (refused === 'due') writeRefused();
+  if (paused === 'offered' || paused === 'full') paused = null;
+  next();
   render();
 }
 
@@ -104,16 +108,17 @@ function clear() {
   players.length = 0;
   for (const url of urls) URL.revokeObjectURL(url);
   urls.length = 0;
-  outputs.clear();
+  clearStore();
   items = [];
   rowsMade = 0;
   changed.clear();
-  folders.clear();
   $('results').replaceChildren();
-  const link = $('zip-file');
-  if (link) { URL.revokeObjectURL(link.href); link.remove(); }
+  $('zip-parts')?.remove();
+  $('zip-status').textContent = '';
+  delete $('zip-status').dataset.state;
+  zipParts = 0;
   Object.assign(batch, {files: 0, done: 0, bytes: 0, doneBytes: 0});
-  Object.assign(counts, {converted: 0, warned: 0, refused: 0, cancelled: 0});
+  Object.assign(counts, {converted: 0, warned: 0, refused: 0, cancelled: 0, lost: 0});
   render();
 }
 
@@ -178,7 +183,9 @@ document.addEventListener('drop', async (event) => {
 $('filter').addEventListener('change', refilter);
 $('output-folder').hidden = typeof window.showDirectoryPicker !== 'function';
 $('output-folder').addEventListener('click', chooseFolder);
-$('cancel').addEventListener('click', cancel);
+$('output-zip').hidden = typeof window.showSaveFilePicker !== 'function';
+$('output-zip').addEventListener('click', chooseZip);
+$('cancel').addEventListener('click', () => cancel());
 $('zip').addEventListener('click', downloadZip);
 $('clear').addEventListener('click', clear);
 render();

@@ -5,7 +5,7 @@
 //     {type: 'convert', id, name, file, buffer}
 //         name: the file's path in the selection (the converter's input
 //         name; its output is name + '.wav'); file: the File; buffer: true
-//         when the WAV is to be written elsewhere (an output folder), so that
+//         when the WAV is to be written to disk (store.js), so that
 //         an output that fits one staging buffer comes back as an
 //         ArrayBuffer, not a Blob (worker.js says why)
 //     {type: 'bytes', id, start, bytes}  an answer to 'read': an ArrayBuffer
@@ -16,18 +16,19 @@
 //     {type: 'read', id, start, end}     the bytes [start, end) of the job's
 //         file, please: asked only where the worker cannot read the File
 //         itself (WebKit, page opened from file://), one window at a time
-//     {type: 'done', id, status, messages, notes, wav, picture, lost}
+//     {type: 'done', id, status, messages, notes, wav, crc, picture, lost}
 //         status: the converter's exit status; messages: its standard error,
 //         verbatim; notes: lines of the page's own (a file the browser cannot
 //         read, memory); wav (status 0 only, else null): a Blob, or with
-//         `buffer` an ArrayBuffer; picture: the SVG text of the waveform
-//         (status 0 only); lost: true when the worker cannot go on (the
-//         converter stopped), which the pool then ends.
+//         `buffer` an ArrayBuffer; crc: the WAV's CRC-32 (for the ZIP);
+//         picture: the SVG text of the waveform (status 0 only); lost: true
+//         when the worker cannot go on (the converter stopped), which the
+//         pool then ends.
 // A worker that fails outright (an error event) fails its file the same way.
 const workerUrl = URL.createObjectURL(new Blob([$('worker-source').textContent], {type: 'text/javascript'}));
 
 const kWorkers = Math.max(1, Math.min(navigator.hardwareConcurrency || 2, 4));
-// With an output folder, a worker is ended after this many files and a
+// With the WAVs written to disk, a worker is ended after this many files and a
 // new one started, once no Blob it made is still being written (the
 // bytes of its Blobs go with it). In Chromium a worker's memory grows by
 // about an input's size for each file it converts, though its state is
@@ -69,10 +70,10 @@ function drop(slot) {
   if (at >= 0) slots.splice(at, 1);
 }
 
-// The one place a file is handed to a worker. For the output folder, a
+// The one place a file is handed to a worker. For a WAV written to disk, a
 // small output comes back as an ArrayBuffer, not a Blob (worker.js says why).
 function post(slot, item) {
-  postJob(slot.worker, {type: 'convert', id: item.id, name: item.name, file: item.file, buffer: folder !== null});
+  postJob(slot.worker, {type: 'convert', id: item.id, name: item.name, file: item.file, buffer: storeKind() !== 'memory'});
 }
 
 // Posts a job to a worker and answers its 'read' requests for the bytes of

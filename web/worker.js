@@ -98,6 +98,17 @@ class Waveform {
   }
 }
 
+// CRC-32 (as ZIP files use it) of bytes, going on from `crc`.
+const crcTable = Int32Array.from({length: 256}, (_, n) => {
+  for (let k = 0; k < 8; k++) n = n & 1 ? 0xedb88320 ^ (n >>> 1) : n >>> 1;
+  return n;
+});
+function crc32(crc, bytes) {
+  let c = ~crc;
+  for (let i = 0; i < bytes.length; i++) c = crcTable[(c ^ bytes[i]) & 0xff] ^ (c >>> 8);
+  return ~c >>> 0;
+}
+
 // Where PAGEFS sends the output and the input's progress.
 class Sink {
   constructor(id) {
@@ -109,11 +120,13 @@ class Sink {
   reset() {
     this.parts = [];
     this.fill = 0;
+    this.crc = 0;
     this.wave = new Waveform();
   }
   write(bytes, position) {
     try {
       this.wave.add(bytes, position);
+      this.crc = crc32(this.crc, bytes);
       let done = 0;
       while (done < bytes.length) {
         const take = Math.min(bytes.length - done, kStageBytes - this.fill);
@@ -209,7 +222,7 @@ async function convert(module, {id, name, file, buffer}) {
   if (status === 0) picture = sink.wave.picture();
   sink.parts = [];
   const messages = lines.map((line) => line + '\n').join('');
-  postMessage({type: 'done', id, status, messages, notes: sink.notes, wav, picture}, wav instanceof ArrayBuffer ? [wav] : []);
+  postMessage({type: 'done', id, status, messages, notes: sink.notes, wav, crc: sink.crc, picture}, wav instanceof ArrayBuffer ? [wav] : []);
 }
 
 // One conversion at a time, in the order asked.

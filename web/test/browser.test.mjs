@@ -130,12 +130,15 @@ function unzip(zip) {
 const seen = [];
 const server = createServer((request, response) => {
   seen.push(`${request.method} ${request.url}`);
-  if (request.url !== '/aifconv.html') return response.writeHead(404).end();
+  if (request.url.split('?')[0] !== '/aifconv.html') return response.writeHead(404).end();
   response.writeHead(200, {'content-type': 'text/html; charset=utf-8'}).end(readFileSync(pagePath));
 });
 server.on('connect', (request, socket) => { seen.push(`CONNECT ${request.url}`); socket.destroy(); });
 await new Promise((ok) => server.listen(0, '127.0.0.1', ok));
-const served = `http://127.0.0.1:${server.address().port}/aifconv.html`;
+// Every address carries ?budget=: the page then keeps at most that many
+// bytes of WAVs in memory, which the selection's WAVs cross.
+const budget = 6000;
+const served = `http://127.0.0.1:${server.address().port}/aifconv.html?budget=${budget}`;
 
 const launches = {
   chromium: (extra = []) => launchChromium(work, [...extra, `--proxy-server=127.0.0.1:${server.address().port}`]),
@@ -200,39 +203,87 @@ async function check(browserName, address) {
     // multi-file picker, and the page names each by its own name.
     const path = (name) => join(name.startsWith('archive/') ? work : files, name);
     const viaFolder = browserName === 'chromium';
-    // From 127.0.0.1, the output goes to a folder: the origin-private file
-    // system stands in for the one showDirectoryPicker would give. In it
-    // beforehand: an empty WAV of a name to write (not taken for a finished
-    // one), and a folder of the temporary name of another (its write fails).
-    // A browser without that file system's writable files (WebKitGTK) keeps
-    // the ZIP there too.
-    const toFolder = address === served && await page.evaluate(() => typeof navigator.storage?.getDirectory === 'function' &&
-      typeof FileSystemFileHandle === 'function' && 'createWritable' in FileSystemFileHandle.prototype);
+    // Where the WAVs go: from 127.0.0.1, a folder, the origin-private file
+    // system standing in for the one showDirectoryPicker would give (in it
+    // beforehand, a WAV cut short whose RIFF header is that of a finished
+    // one: converted again; the write of another fails late, after its
+    // temporary file exists). From file://, what the page finds: Firefox's
+    // private file system; Chromium has none there, so when the budget is
+    // crossed it asks where the WAVs go and is given one ZIP file (a
+    // stand-in for showSaveFilePicker, keeping what is written); WebKitGTK
+    // under WebDriver has neither, so the memory, in parts.
+    await page.waitForSelector('body[data-store]');
     const blocked = viaFolder ? 'disc 2/sdx2-stereo.wav' : 'sdx2-stereo.wav';
+    const toFolder = address === served && await page.evaluate(() => document.body.dataset.store === 'private');
     if (toFolder) {
-      await page.evaluate(async (blockedPath) => {
-        let dir = window.root = await navigator.storage.getDirectory();
+      const cut = Buffer.from(native('tone-sowt.aifc', 'examples/tone-sowt.aifc').wav.subarray(0, 100));
+      cut.writeUInt32LE(92, 4);
+      await page.evaluate(async (blockedName, cutBytes) => {
+        const root = window.root = await navigator.storage.getDirectory();
         for await (const name of root.keys()) await root.removeEntry(name, {recursive: true});
-        await (await root.getFileHandle('tone-sowt.aifc.wav', {create: true})).createWritable().then((w) => w.close());
-        for (const part of `${blockedPath}.aifconv-partial`.split('/')) dir = await dir.getDirectoryHandle(part, {create: true});
+        const w = await (await root.getFileHandle('tone-sowt.aifc.wav', {create: true})).createWritable();
+        await w.write(new Uint8Array(cutBytes));
+        await w.close();
+        const create = FileSystemFileHandle.prototype.createWritable, write = FileSystemWritableFileStream.prototype.write;
+        const sleep = (ms) => new Promise((ok) => setTimeout(ok, ms));
+        window.failWrite = true;
+        FileSystemFileHandle.prototype.createWritable = async function (...args) {
+          const writable = await create.apply(this, args);
+          if (window.failWrite && this.name === `${blockedName}.aifconv-partial`) {
+            writable.write = async () => { await sleep(500); throw new DOMException('a stand-in', 'InvalidStateError'); };
+          } else if (window.holdBig && this.name.startsWith('big-ima4')) {
+            writable.write = async (data) => { await new Promise((ok) => { window.releaseBig = ok; }); return write.call(writable, data); };
+          }
+          return writable;
+        };
         window.showDirectoryPicker = async () => root;
         document.querySelector('button#output-folder').click();
-      }, blocked);
+      }, blocked.split('/').pop(), [...cut]);
       await page.waitForSelector('body[data-output="folder"]');
+    } else if (browserName === 'chromium') {
+      await page.evaluate(() => {
+        window.zips = [];  // each ZIP file written: its Blobs, then 'closed' or 'aborted'
+        window.showSaveFilePicker = async () => ({name: 'test.zip', createWritable: async () => {
+          const zip = [];
+          window.zips.push(zip);
+          return {write: async (data) => { zip.push(new Blob([data])); }, close: async () => { zip.end = 'closed'; },
+                  abort: async () => { zip.end = 'aborted'; }};
+        }});
+      });
     }
+    let store = toFolder ? 'folder' : await page.evaluate(() => document.body.dataset.store);
+    const parts = [];  // the bytes of each a.zip-part saved while converting
     const picked = cases.filter(([name]) => !viaFolder || !name.startsWith('archive/')).map(([name]) => path(name));
     const choose = async () => {
       await (await page.$('input#files')).uploadFile(...picked);
       if (viaFolder) await (await page.$('input#folder')).uploadFile(folder);
-      await page.waitForFunction((n) => document.body.dataset.idle === 'true' &&
-        document.querySelectorAll('.result[data-status]').length === n, {timeout: 60000}, cases.length);
+      // The memory full, the page offers a part, saved here (read, then
+      // clicked), or asks where the WAVs go (then one ZIP file is chosen).
+      for (const until = Date.now() + 60000; Date.now() < until;) {
+        const state = await page.evaluate((n) => document.body.dataset.idle === 'true' &&
+          document.querySelectorAll('.result[data-status]').length >= n ? 'done'
+          : document.body.dataset.paused === 'part' && document.querySelector('a.zip-part[href]:not(#zip-file)') ? 'part'
+          : document.body.dataset.paused ?? '', cases.length);
+        if (state === 'done') break;
+        if (state === 'part') {
+          parts.push(unzip(await bytesOf(page, await page.$eval('a.zip-part[href]:not(#zip-file)', (a) => a.href))));
+          assert.equal(await page.$eval('a.zip-part[href]:not(#zip-file)', (a) => a.download), `aifconv-part-${parts.length}.zip`);
+          await page.$eval('a.zip-part[href]:not(#zip-file)', (a) => a.click());
+          await page.waitForFunction((n) => document.querySelectorAll('a.zip-part:not([href])').length === n, {}, parts.length);
+        } else if (state === 'ask') {
+          await page.click('button#output-zip');
+          await page.waitForSelector('body:not([data-paused])');
+          store = 'zip-file';
+        }
+        await page.evaluate(() => new Promise((ok) => setTimeout(ok, 50)));
+      }
       return page.$$eval('.result', (list) => list.map((row) => ({
         name: row.dataset.name, status: row.dataset.status, state: row.querySelector('.state').textContent,
         messages: row.querySelector('.messages').textContent, markup: row.querySelector('.messages *') !== null,
         hint: row.querySelector('.hint').textContent, notes: row.querySelector('.notes').textContent,
         href: row.querySelector('a.wav[download]')?.href ?? null, download: row.querySelector('a.wav')?.download,
         play: row.querySelector('button.play') !== null, audio: row.querySelector('audio') !== null,
-        picture: row.querySelector('.output img')?.src ?? null,
+        picture: row.querySelector('.output img')?.src ?? null, where: row.querySelector('.output span')?.textContent ?? null,
       })));
     };
     const rows = await choose();
@@ -240,7 +291,7 @@ async function check(browserName, address) {
     const hints = new Map(cases.map(([name, , , , hint]) => [viaFolder ? name : name.split('/').pop(), hint]));
     const outputName = (name) => name.slice(name.indexOf('/') + 1) + '.wav';
     assert.deepEqual(rows.map((r) => r.name).sort(), [...shown.keys()].sort(), `${what}: one row per file`);
-    const wanted = {converted: 0, warned: 0, refused: 0, cancelled: 0, waiting: 0};
+    const wanted = {converted: 0, warned: 0, refused: 0, cancelled: 0, lost: 0, waiting: 0};
     let refusedText = '';
     for (const row of rows) {
       const e = native(row.name, shown.get(row.name));
@@ -253,13 +304,20 @@ async function check(browserName, address) {
       assert.equal(row.messages, e.stderr, `${what}: messages of ${row.name}`);
       assert.ok(!row.markup, `${what}: messages of ${row.name} as text`);
       assert.ok(failed ? row.hint === '' : row.hint.includes(hints.get(row.name) ?? '\0') === (status === 1), `${what}: the plain sentence beside ${row.name}`);
-      assert.equal(row.play && row.picture !== null, status === 0, `${what}: output of ${row.name}`);
-      assert.equal(row.href !== null, status === 0 && !toFolder, `${what}: a WAV kept in the page for ${row.name}`);
+      assert.equal(row.picture !== null, status === 0, `${what}: picture of ${row.name}`);
+      assert.equal(row.play, status === 0 && (row.href !== null || store === 'folder'), `${what}: Play of ${row.name}`);
+      // A WAV is kept by the page (a download), or its row says where it went.
+      const inPart = /^in aifconv-part-\d+\.zip \(/.test(row.where);
+      assert.equal(row.href !== null, status === 0 && /private|memory/.test(store) && !inPart, `${what}: a WAV kept in the page for ${row.name}`);
+      if (status === 0 && row.href === null) {
+        assert.match(row.where, {folder: /^in the folder \(/, 'zip-file': /^in test\.zip \(/, memory: /^in aifconv-part-\d+\.zip \(/}[store],
+                     `${what}: where the WAV of ${row.name} went`);
+      }
       assert.ok(!row.audio, `${what}: no player before one is asked for`);
       if (status) continue;
       const svg = decodeURIComponent(row.picture.slice(row.picture.indexOf(',') + 1));
       assert.equal(svg.match(/ d="([^"]*)"/)[1], waveform(e.wav), `${what}: waveform of ${row.name}`);
-      if (toFolder) continue;
+      if (row.href === null) continue;
       assert.equal(row.download, row.name.split('/').pop() + '.wav', `${what}: download name of ${row.name}`);
       assert.equal(await digests(page, row.href), sha(e.wav), `${what}: WAV bytes of ${row.name}`);
     }
@@ -321,11 +379,7 @@ async function check(browserName, address) {
       assert.deepEqual(Object.keys(written).sort(), Object.keys(want).sort(), `${what}: files in the folder`);
       for (const [name, value] of Object.entries(written)) assert.equal(value, want[name], `${what}: ${name} in the folder`);
       // Resume: the same selection again converts only what is not there.
-      await page.evaluate(async (blockedPath) => {
-        const dir = blockedPath.includes('/') ? await root.getDirectoryHandle('disc 2') : root;
-        await dir.removeEntry(blockedPath.split('/').pop() + '.aifconv-partial');
-        document.querySelector('button#clear').click();
-      }, blocked);
+      await page.evaluate(() => { window.failWrite = false; document.querySelector('button#clear').click(); });
       for (const row of await choose()) {
         const state = row.status === '1' ? 'refused' : outputName(row.name) === blocked ? 'converted' : 'already converted';
         assert.equal(row.state, state, `${what}: resume of ${row.name}`);
@@ -333,12 +387,53 @@ async function check(browserName, address) {
       assert.equal((await digests(page))[blocked], sha(expected.get(rows.find((r) => outputName(r.name) === blocked).name).wav),
                    `${what}: ${blocked} after the resume`);
     } else {
-      await page.click('button#zip');
-      await page.waitForSelector('a#zip-file[href^="blob:"]');
-      const zip = unzip(await bytesOf(page, await page.$eval('a#zip-file', (a) => a.href)));
+      // Every converted file's WAV once: in the parts saved while converting
+      // and Download all's ZIP of the rest, or in the chosen ZIP file. Kept
+      // by the page, the same file chosen again is "(2)" in the ZIP; and a
+      // WAV that no longer reads back (a stand-in for a read that fails) is
+      // named and counted, the ZIP made of the rest.
       const outputs = [...shown].filter(([name, from]) => native(name, from).wav).map(([name]) => name + '.wav');
-      assert.deepEqual([...zip.keys()].sort(), outputs.sort(), `${what}: ZIP entries`);
-      for (const [entry, bytes] of zip) assert.ok(bytes.equals(expected.get(entry.slice(0, -4)).wav), `${what}: ZIP bytes of ${entry}`);
+      let last = [], lost = [];
+      if (store === 'zip-file') {
+        await page.waitForFunction(() => window.zips.every((zip) => zip.end === 'closed'));
+        for (let i = 0; i < await page.evaluate(() => window.zips.length); i++) {
+          parts.push(unzip(await bytesOf(page, await page.evaluate((k) => URL.createObjectURL(new Blob(window.zips[k])), i))));
+        }
+      } else {
+        await (await page.$('input#files')).uploadFile(path('tone-sowt.aifc'));
+        await page.waitForFunction((n) => document.body.dataset.idle === 'true' &&
+          document.querySelectorAll('.result[data-status]').length === n, {}, cases.length + 1);
+        outputs.push('tone-sowt.aifc (2).wav');
+        await page.evaluate(() => {
+          const read = Blob.prototype.arrayBuffer;
+          let reads = 0;
+          Blob.prototype.arrayBuffer = function () {
+            return reads++ ? read.call(this) : Promise.reject(new DOMException('a stand-in', 'NotReadableError'));
+          };
+          window.restoreRead = () => { Blob.prototype.arrayBuffer = read; };
+          document.querySelector('button#zip').click();
+        });
+        await page.waitForSelector('a#zip-file[href^="blob:"]');
+        await page.evaluate(() => window.restoreRead());
+        last = unzip(await bytesOf(page, await page.$eval('a#zip-file', (a) => a.href)));
+        lost = await page.$$eval('.result', (list) => list.filter((row) => row.querySelector('.state').textContent === 'WAV lost')
+          .map((row) => [row.dataset.name, row.querySelector('.notes').textContent]));
+        assert.equal(lost.length, 1, `${what}: a WAV lost`);
+        assert.match(lost[0][1], /^The browser can no longer read this file's WAV \(NotReadableError\): it is not in the ZIP file\./m);
+        assert.ok((await page.$$eval('.result .notes', (list) => list.map((n) => n.textContent))).some((notes) =>
+          notes.includes('In the ZIP file as “tone-sowt.aifc (2).wav”: an earlier file has the same name.')), `${what}: a taken name`);
+        assert.ok((await page.$eval('#zip-status', (s) => s.textContent)).startsWith(
+          `Not in the ZIP file: the WAV files of 1 files could no longer be read (${lost[0][0]});`), `${what}: what the ZIP lacks`);
+        assert.equal(await page.$eval('#summary', (s) => s.dataset.lost), '1', `${what}: summary of a WAV lost`);
+        assert.deepEqual(await page.$$eval('a.zip-part', (list) => list.map((a) => a.download)), [...parts.map((_, i) =>
+          `aifconv-part-${i + 1}.zip`), parts.length ? `aifconv-part-${parts.length + 1}.zip` : 'aifconv.zip'], `${what}: parts`);
+      }
+      assert.ok(store !== 'memory' || parts.length > 0, `${what}: the memory's budget crossed`);
+      const entries = [...parts, last].flatMap((zip) => [...zip]);
+      assert.deepEqual([...entries.map(([name]) => name), ...lost.map(([name]) => `${name}.wav`)].sort(), outputs.sort(), `${what}: ZIP entries`);
+      for (const [entry, bytes] of entries) {
+        assert.ok(bytes.equals(expected.get(entry.replace(/( \(\d+\))?\.wav$/, '')).wav), `${what}: ZIP bytes of ${entry}`);
+      }
     }
 
     if (screenshot && browserName === 'chromium' && address.startsWith('file:')) {
@@ -364,10 +459,14 @@ async function check(browserName, address) {
     assert.deepEqual(await page.evaluate(() => [document.querySelector('#summary').dataset.cancelled,
       document.querySelector('#summary').dataset.waiting, document.querySelector('progress#progress').value]),
                      [String(picked.length), '0', 0], `${what}: summary and bar after Cancel`);
-    if (toFolder) {  // Cancel while the big file converts: nothing of it in the folder
+    if (toFolder) {  // Cancel while the big file's WAV is written: nothing of it in the folder
+      await page.evaluate(() => { window.holdBig = true; });
       await (await page.$('input#files')).uploadFile(path('big-ima4.aifc'));
+      await page.waitForFunction(() => window.releaseBig, {timeout: 60000});
       await page.click('button#cancel');
+      await page.evaluate(() => { window.holdBig = false; window.releaseBig(); });
       await page.waitForSelector('body[data-idle="true"]');
+      await page.evaluate(() => new Promise((ok) => setTimeout(ok, 500)));
       assert.ok(!Object.keys(await digests(page)).some((name) => name.startsWith('big-ima4')), `${what}: a WAV after Cancel`);
     }
     await (await page.$('input#files')).uploadFile(path('big-ima4.aifc'));
@@ -399,6 +498,24 @@ async function check(browserName, address) {
                        [['1', 'The browser could not read this file (NotReadableError).'], ['0', '']], `${what}: a file unreadable while handed over`);
     }
 
+    if (store === 'private') {
+      // Little room on disk (a stand-in for navigator.storage.estimate): the
+      // WAVs that fit are kept, the page says so, the rest are not converted.
+      const room = 12000;
+      await page.click('button#clear');
+      await page.evaluate((q) => { navigator.storage.estimate = async () => ({quota: q, usage: 0}); }, room);
+      await (await page.$('input#files')).uploadFile(...picked);
+      await page.waitForFunction((n) => document.body.dataset.idle === 'true' &&
+        document.querySelectorAll('.result[data-status], .result[data-cancelled]').length === n, {timeout: 60000}, picked.length);
+      assert.match(await page.$eval('#output-name', (p) => p.textContent), /^This browser lets the page keep 12 KiB of files on this computer, .* in use: the WAV files converted so far fit, the rest do not\./);
+      const after = await page.$$eval('.result', (list) => list.map((row) => [row.dataset.name, row.dataset.status ?? null,
+        row.querySelector('a.wav') !== null, row.querySelector('.notes').textContent]));
+      const keptBytes = after.filter(([, , kept]) => kept).reduce((sum, [name]) => sum + native(name, shown.get(name)).wav.length, 0);
+      assert.ok(keptBytes > 0 && keptBytes <= room, `${what}: ${keptBytes} bytes kept in ${room}`);
+      assert.ok(after.some(([, status, , notes]) => status === null && notes === 'Not converted: the browser has no room left for its WAV file.'), `${what}: not converted for want of room`);
+      for (const [name, status, kept] of after) assert.ok(status !== '0' || kept, `${what}: ${name} converted, its WAV kept`);
+    }
+
     // Only the page itself is loaded, and blob: (its worker, outputs) or
     // data: (the pictures, the browser's own player icons) URLs; nothing
     // leaves the page.
@@ -407,10 +524,10 @@ async function check(browserName, address) {
     // (Chromium's own services, which it calls whatever the page does, are
     // left out: its clock, component updates and accounts.)
     const own = /^(GET|POST|CONNECT) (http:\/\/)?([a-z0-9-]+\.)*(google\.com|googleapis\.com|gvt1\.com|gstatic\.com)(:443)?( |\/|$)/;
-    assert.deepEqual(seen.filter((line) => !own.test(line)), address === served ? ['GET /aifconv.html'] : [],
+    assert.deepEqual(seen.filter((line) => !own.test(line)), address === served ? [`GET /aifconv.html?budget=${budget}`] : [],
                      `${what}: requests the server saw`);
     assert.deepEqual(problems, [], `${what}: console`);
-    console.log(`ok: ${what} (${cases.length} files${viaFolder ? ', a folder' : ''}, ${toFolder ? 'into a folder' : 'a ZIP'}, ${requests.length} requests, all local)`);
+    console.log(`ok: ${what} (${cases.length} files${viaFolder ? ', a folder' : ''}, the store: ${store}, ${parts.length} parts, ${requests.length} requests, all local)`);
   } finally {
     await browser.close();
   }
@@ -467,7 +584,7 @@ if ((process.env.AIFCONV_BROWSERS || 'chromium').split(' ').includes('chromium')
   }
 }
 for (const browserName of (process.env.AIFCONV_BROWSERS || 'chromium firefox webkit').split(' ')) {
-  for (const address of [pathToFileURL(pagePath).href, served]) {
+  for (const address of [`${pathToFileURL(pagePath).href}?budget=${budget}`, served]) {
     try {
       await check(browserName, address);
     } catch (error) {
