@@ -45,7 +45,8 @@
 // or extra (refused.txt, if there, equal to the recipe's); the folder's
 // files likewise. Printed: a table per way, and the goals.
 // AIFCONV_BENCH_TRACE=1: the memory by kind of process every 5 s;
-// AIFCONV_BENCH_METRICS=1: Chromium's main thread per 1,000 rows.
+// AIFCONV_BENCH_METRICS=1: Chromium's main thread per 1,000 rows;
+// AIFCONV_BENCH_BUDGET=BYTES: the page's memory budget (its ?budget=).
 import {execFileSync, spawnSync} from 'node:child_process';
 import {createHash} from 'node:crypto';
 import {closeSync, createReadStream, existsSync, linkSync, mkdirSync, openSync, readFileSync, readSync, readdirSync, rmSync, statSync,
@@ -202,6 +203,7 @@ function instrument(way, port) {
   const ready = (records) => {
     const status = document.getElementById('zip-status');
     if (status?.dataset.state === 'failed') bench.zipFailed ||= status.textContent || 'failed';
+    if (records.some((r) => r.attributeName === 'data-state')) bench.stateAt = performance.now();
     if (records.some((r) => r.attributeName === 'data-state') && status?.dataset.state === 'done' ||
         !status?.dataset.state && !bench.zipReady && document.querySelector('a#zip-file[href]')) {
       bench.zipReady = performance.now();
@@ -215,11 +217,13 @@ function instrument(way, port) {
   for (const id of ['folder', 'files']) {
     document.getElementById(id).addEventListener('change', () => { bench.start = performance.now(); }, {capture: true});
   }
-  // Presses "Download all" once the batch is done, where the page waits for it.
-  bench.pressZip = () => {
+  // Presses "Download all" once the batch of N files is done, unless the
+  // page made its ZIP after the last file of its own accord.
+  bench.pressZip = (n) => {
     const timer = setInterval(() => {
+      if (bench.times.length < n) return;
       const state = document.getElementById('zip-status')?.dataset.state;
-      if (bench.zipReady || state === 'making' || state === 'done' || state === 'failed') return clearInterval(timer);
+      if (bench.zipReady > bench.times[n - 1] || state === 'making' && bench.times[n - 1] < bench.stateAt) return clearInterval(timer);
       const zip = document.getElementById('zip');
       if (document.body.dataset.idle === 'true' && zip && !zip.disabled) clearInterval(timer), zip.click();
     }, 50);
@@ -261,7 +265,8 @@ function instrument(way, port) {
             if (data?.type) throw new TypeError(`the benchmark's stand-in writes in order only (${data.type})`);
             await out.send(typeof data === 'string' ? new Blob([data]) : data);
           },
-          close: () => out.end('close'),
+          // (the page marks no data-state for this ZIP: it is ready once closed)
+          close: () => out.end('close').then(() => { bench.zipReady = performance.now(); }),
           abort: () => out.end('abort'),
         };
       },
@@ -335,8 +340,8 @@ for (const n of sizes) {
     try {
       const page = await browser.newPage();
       if (!way.startsWith('firefox')) await page.setBypassCSP(true);  // (for the benchmark's WebSocket)
-      await page.goto(way === 'chromium-folder' || way === 'chromium-private' ? `http://127.0.0.1:${port}/`
-        : pathToFileURL(resolve(pagePath)).href);
+      await page.goto((way === 'chromium-folder' || way === 'chromium-private' ? `http://127.0.0.1:${port}/`
+        : pathToFileURL(resolve(pagePath)).href) + (process.env.AIFCONV_BENCH_BUDGET ? `?budget=${process.env.AIFCONV_BENCH_BUDGET}` : ''));
       await page.evaluate(instrument, way, port);
       if (way === 'chromium-zip' && await page.$('button#output-zip')) {
         await page.click('button#output-zip');
@@ -351,6 +356,9 @@ for (const n of sizes) {
         });
         await page.waitForSelector('body[data-output="folder"], body[data-store="folder"]');
       }
+      // (the page tells where its WAVs go once it has tried the private file system)
+      await page.waitForSelector('body[data-store]', {timeout: 10000}).catch(() => {});
+      const store = await page.evaluate(() => document.body.dataset.store || (document.body.dataset.output ?? 'memory'));
       const startLoad = load();
       const choose = async () => {
         if (way.startsWith('firefox')) await (await page.$('input#files')).uploadFile(...names.slice(0, n).map((name) => join(dir, name)));
@@ -358,7 +366,7 @@ for (const n of sizes) {
         await page.waitForFunction((count) => document.body.dataset.idle === 'true' &&
           document.querySelectorAll('.result[data-status]').length === count, {timeout: 0, polling: 1000}, n);
       };
-      if (way !== 'chromium-folder') await page.evaluate(() => bench.pressZip());
+      if (way !== 'chromium-folder' && way !== 'chromium-zip') await page.evaluate((n) => bench.pressZip(n), n);
       // Firefox saves each part of the ZIP as the page offers it (the memory
       // store waits for that to go on), unless the page had it saved.
       const clicked = new Set();
@@ -402,7 +410,6 @@ for (const n of sizes) {
       const convertSeconds = (timed.last - timed.start) / 1000;
       const zipSeconds = way === 'chromium-folder' ? null : (timed.zipReady - timed.last) / 1000;
       const endLoad = load();
-      const store = await page.evaluate(() => document.body.dataset.store || (document.body.dataset.output ?? 'memory'));
 
       // Untimed: the rows against the recipe.
       const rows = await page.$$eval('.result', (list) => list.map((row) =>
@@ -448,7 +455,7 @@ for (const n of sizes) {
         if (way.startsWith('firefox')) {
           zips = await downloaded(page, downloads);
         } else {
-          const sent = store === 'zip-file' ? ['zip-file'] : await readOut(page, `${n}-${way}`);
+          const sent = way === 'chromium-zip' ? ['zip-file'] : await readOut(page, `${n}-${way}`);
           for (const name of sent) {
             const sink = sinks.get(name);
             if (!sink?.closed || sink.aborted) throw new Error(`${what}: ${name} was not closed (or was aborted)`);
