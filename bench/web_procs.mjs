@@ -121,15 +121,27 @@ export function webSocketSink(server, onBinary, onText) {
     socket.write('HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n' +
                  `Sec-WebSocket-Accept: ${accept}\r\n\r\n`);
     socket.on('error', () => {});
-    let buffer = Buffer.alloc(0), opcode = 0;
+    // (the pieces received are joined once a frame is whole, not as each
+    // arrives: a frame of megabytes comes in thousands of pieces)
+    const pieces = [];
+    let have = 0, wanted = 2, opcode = 0;
     socket.on('data', (data) => {
-      buffer = buffer.length ? Buffer.concat([buffer, data]) : data;
+      pieces.push(data);
+      have += data.length;
+      if (have < wanted) return;
+      let buffer = Buffer.concat(pieces, have);
+      pieces.length = 0;
       for (;;) {
-        if (buffer.length < 2) return;
+        // (the bytes of the next frame, or of as much of its header as tells its length)
+        have = buffer.length;
+        const short = buffer.length >= 2 ? buffer[1] & 127 : -1;
+        wanted = short < 0 ? 2 : short < 126 ? 6 + short
+          : short === 126 ? (buffer.length >= 4 ? 8 + buffer.readUInt16BE(2) : 4)
+          : buffer.length >= 10 ? 14 + Number(buffer.readBigUInt64BE(2)) : 10;
+        if (buffer.length < wanted) { if (buffer.length) pieces.push(buffer); return; }
         let length = buffer[1] & 127, at = 2;
-        if (length === 126) { if (buffer.length < 4) return; length = buffer.readUInt16BE(2); at = 4; }
-        else if (length === 127) { if (buffer.length < 10) return; length = Number(buffer.readBigUInt64BE(2)); at = 10; }
-        if (buffer.length < at + 4 + length) return;
+        if (length === 126) length = buffer.readUInt16BE(2), at = 4;
+        else if (length === 127) length = Number(buffer.readBigUInt64BE(2)), at = 10;
         const fin = buffer[0] & 0x80, op = buffer[0] & 15;
         const mask = buffer.readUInt32LE(at);
         const payload = Buffer.from(buffer.subarray(at + 4, at + 4 + length));
@@ -138,7 +150,7 @@ export function webSocketSink(server, onBinary, onText) {
         const view = new Uint32Array(payload.buffer, payload.byteOffset, words);  // (a fresh Buffer: aligned)
         for (let i = 0; i < words; i++) view[i] ^= mask;
         for (let i = words * 4; i < length; i++) payload[i] ^= (mask >>> (8 * (i & 3))) & 255;
-        if (op === 8) { socket.end(Buffer.from([0x88, 0])); return; }
+        if (op === 8) { socket.end(Buffer.from([0x88, 0])); have = 0; return; }
         if (op !== 0) opcode = op;
         if (opcode === 2) onBinary(request.url, payload);
         else if (opcode === 1) onText(request.url, payload.toString());
