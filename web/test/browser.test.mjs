@@ -41,13 +41,15 @@ writeFileSync(join(corpus, 'notes.txt'), 'Liner notes of the disc, not a sound f
 // Files made here: a chunk identifier holding markup; an empty file; an
 // ima4 input larger than one read window of the worker (16 MiB) whose
 // output is larger than one staging Blob (32 MiB), stereo, its left channel
-// silent (the waveform of a long output, drawn from a sample, sees both).
+// silent (the waveform of a long output, drawn from a sample, sees both),
+// with a chunk after its sound data (the converter reads it, in the second
+// window, then goes back to the sound).
 mkdirSync(join(work, 'made'));
 writeFileSync(join(work, 'made/markup'), aifc('sowt', 1, 4, Buffer.alloc(8, 7), Buffer.from('<b>&\x00\x00\x00\x02ab', 'latin1')));
 writeFileSync(join(work, 'made/empty'), '');
 const big = Buffer.alloc(262144 * 68);
 for (let i = 0, x = 1; i < big.length; i++) big[i] = i % 68 < 34 ? 0 : (x = (Math.imul(x, 1103515245) + 12345) >>> 0) >>> 16;
-writeFileSync(join(work, 'made/big-ima4'), aifc('ima4', 2, 262144, fixIma4(big)));
+writeFileSync(join(work, 'made/big-ima4'), aifc('ima4', 2, 262144, fixIma4(big), Buffer.from('NAME\0\0\0\x06Disc 2', 'latin1')));
 const files = join(work, 'files');
 const folder = join(work, 'archive');
 mkdirSync(files);
@@ -537,13 +539,33 @@ async function check(browserName, address) {
     await (await page.$('input#files')).uploadFile(...again);
     await page.waitForFunction((n) => document.body.dataset.idle === 'true' &&
       document.querySelectorAll('.result[data-status]').length === n, {timeout: 60000}, again.length);
-    const big = native('big-ima4.aifc', 'made/big-ima4').wav;
-    const [lost, status, picture] = await page.evaluate((row) => [[...document.querySelectorAll('.notes')].filter((p) => p.textContent === 'lost')
-      .length + (window.lostEnded ? ', ended' : ''), document.querySelector(row).dataset.status, document.querySelector(`${row} img`).src], '.result[data-name="big-ima4.aifc"]');
-    assert.deepEqual([lost, status, decodeURIComponent(picture).match(/ d="([^"]*)"/)[1]], ['1, ended', '0', waveform(big)],
-                     `${what}: a lost converter; big-ima4.aifc after Cancel, its waveform`);
+    const bigRun = native('big-ima4.aifc', 'made/big-ima4'), big = bigRun.wav;
+    const [lost, status, messages, picture] = await page.evaluate((row) => [[...document.querySelectorAll('.notes')].filter((p) => p.textContent === 'lost')
+      .length + (window.lostEnded ? ', ended' : ''), document.querySelector(row).dataset.status,
+      document.querySelector(`${row} .messages`).textContent, document.querySelector(`${row} img`).src], '.result[data-name="big-ima4.aifc"]');
+    assert.deepEqual([lost, status, messages, decodeURIComponent(picture).match(/ d="([^"]*)"/)[1]], ['1, ended', '0', bigRun.stderr, waveform(big)],
+                     `${what}: a lost converter; big-ima4.aifc after Cancel, its messages and waveform`);
     assert.equal(toFolder ? (await digests(page))['big-ima4.aifc.wav']
       : await digests(page, await page.$eval('.result[data-name="big-ima4.aifc"] a.wav', (a) => a.href)), sha(big), `${what}: WAV bytes after Cancel`);
+    if (browserName === 'webkit' && address !== served) {
+      // The page hands the worker each file's bytes here: a file it cannot
+      // read then (a stand-in: one that went away after it was chosen) is
+      // refused with a note, and the batch goes on to its end.
+      await page.click('button#clear');
+      await page.evaluate(() => {
+        const slice = Blob.prototype.slice;
+        File.prototype.slice = function(...range) {
+          const part = slice.apply(this, range);
+          if (this.name === 'tone-sdx2.aifc') part.arrayBuffer = () => Promise.reject(new DOMException('gone', 'NotReadableError'));
+          return part;
+        };
+      });
+      await (await page.$('input#files')).uploadFile(path('tone-sdx2.aifc'), path('tone-sowt.aifc'));
+      await page.waitForFunction(() => document.body.dataset.idle === 'true' &&
+        document.querySelectorAll('.result[data-status]').length === 2, {timeout: 20000});
+      assert.deepEqual(await page.$$eval('.result', (list) => list.map((row) => [row.dataset.status, row.querySelector('.notes').textContent])),
+                       [['1', 'The browser could not read this file (NotReadableError).'], ['0', '']], `${what}: a file unreadable while handed over`);
+    }
 
     if (store === 'private') {
       // A page that opens removes the directories of pages closed (their
