@@ -238,10 +238,7 @@ async function leaveMemory() {
 // Writes into the chosen ZIP file, one entry after another.
 function writeIntoZip(zip, item, entry, data) {
   zip.items.push(item);
-  if (!zip.used) {
-    $('zip-status').dataset.state = 'making';
-    $('zip-status').textContent = `Writing the WAV files into “${zip.name}”.`;
-  }
+  if (!zip.used) $('zip-status').dataset.state = 'making';  // (#output-name says where the WAVs go)
   zip.used = true;
   item.inZip = zip.name;
   zip.chain = zip.chain.then(async () => {
